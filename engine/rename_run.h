@@ -1,0 +1,79 @@
+// The rename run: checks its inputs, records every pair of names in the history
+// ahead of its rename, renames the listed files and tells its caller what to do
+// with the window through the follow-up actions.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tavrin {
+
+// The inputs of a run. Folder, file count and base name are read once at the
+// start; the other fields are read again for each file, so a change the user
+// makes during the run applies to the files still to come.
+class RunInputs {
+public:
+    virtual ~RunInputs() = default;
+    virtual std::string folder() const = 0;
+    virtual long fileCount() const = 0;
+    virtual std::string fileName(long index) const = 0;
+    virtual std::string baseName() const = 0;
+    virtual std::string newExtension() const = 0;
+    virtual std::string selectedExtension() const = 0;
+    virtual bool nameAndExtension() const = 0; // KaC checked
+    virtual bool extensionOnly() const = 0;    // KacC checked
+    virtual bool randomNumber() const = 0;     // LCk checked
+};
+
+// Plain values standing in for the window's controls.
+struct FixedRunInputs : RunInputs {
+    std::string Folder;
+    std::vector<std::string> Files;
+    std::string Base;
+    std::string NewExt;
+    std::string SelectedExt;
+    bool KaC = false;
+    bool KacC = false;
+    bool LCk = false;
+
+    std::string folder() const override { return Folder; }
+    long fileCount() const override { return static_cast<long>(Files.size()); }
+    std::string fileName(long index) const override { return Files[static_cast<size_t>(index)]; }
+    std::string baseName() const override { return Base; }
+    std::string newExtension() const override { return NewExt; }
+    std::string selectedExtension() const override { return SelectedExt; }
+    bool nameAndExtension() const override { return KaC; }
+    bool extensionOnly() const override { return KacC; }
+    bool randomNumber() const override { return LCk; }
+};
+
+// What the run asks of its caller, each at its point of the run. The default
+// of every action is to do nothing.
+class RunActions {
+public:
+    virtual ~RunActions() = default;
+    virtual void showOptionsTab1() {}     // OpTb to tab 1, with the focus
+    virtual void focusBaseName() {}       // NewNa, when it can take the focus
+    virtual void focusNewExtension() {}   // NewK
+    virtual void setProgressRange(long /*min*/, long /*max*/) {}
+    virtual void setProgressValue(long /*value*/) {}
+    virtual void replaceExtensionList(const std::string& /*ext*/) {} // GetCN: only entry
+    virtual void selectFirstExtension() {}                            // GetCN
+    virtual void clearTextBoxes() {}                                  // NewNa, NewK
+    virtual void refreshFileList() {}                                 // File1
+    virtual void startRestore() {}                                    // ReNm_Click
+    virtual void yieldToEvents() {}                                   // once per file
+};
+
+enum class RunEnding {
+    Refused,       // a check failed: nothing opened, nothing renamed
+    HistoryFailed, // the history could not be created or written: nothing renamed
+    Completed,     // every listed file renamed
+    Stopped,       // a failure other than a clash stopped the loop
+    NameClash,     // the new name of a file was taken; the restore was started
+};
+
+// Runs one rename over `inputs`, reporting through `actions` and ShowMsg.
+RunEnding RenameRun(const RunInputs& inputs, RunActions& actions);
+
+} // namespace tavrin

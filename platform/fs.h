@@ -1,0 +1,66 @@
+// File-system services the engine stands on: no-replace rename, delete, the
+// ordinary-file test, the program folder and the directory listing.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tavrin::platform {
+
+// The native path separator: "\" on Windows, "/" elsewhere.
+char separator();
+
+// Result of an operation that may fail with a reason from the operating system.
+struct Status {
+    enum class Kind { Ok, TargetExists, Failed };
+    Kind kind = Kind::Ok;
+    std::string reason; // the system's own words, empty when ok
+
+    bool ok() const { return kind == Kind::Ok; }
+    bool targetExists() const { return kind == Kind::TargetExists; }
+
+    static Status success() { return {}; }
+    static Status failure(std::string why) { return {Kind::Failed, std::move(why)}; }
+};
+
+// Renames `from` to `to` in one step; never replaces an existing `to`. A clash
+// comes back as Kind::TargetExists and leaves both files as they were.
+Status renameNoReplace(const std::string& from, const std::string& to);
+
+// Moves `from` over `to`, replacing it. Used only for the program's own files.
+Status replaceFile(const std::string& from, const std::string& to);
+
+// Deletes a file; a file that is not there is no failure.
+Status removeFile(const std::string& path);
+
+// True when `path` names an ordinary file that is neither hidden nor a folder.
+// A failure of the lookup itself (other than "not there") is reported in `error`.
+bool isOrdinaryFile(const std::string& path, Status* error = nullptr);
+
+// True when `text` is an absolute folder path that ends in the separator.
+bool isAbsoluteFolder(std::string_view text);
+
+// The folder of the running executable: no trailing separator except at a root.
+std::string programFolder();
+
+// Test-only: make programFolder() answer `folder` instead (empty restores it).
+void setProgramFolderForTesting(const std::string& folder);
+
+// The ordinary, non-hidden files of `folder` whose names match `pattern`,
+// sorted by nameLess. Reading the folder can fail; then `error` says why.
+std::vector<std::string> listFiles(const std::string& folder, std::string_view pattern,
+                                   Status* error = nullptr);
+
+// Wildcard match: "*" any run, "?" one character, letter case not significant;
+// "*.*" matches every name, also one without a dot.
+bool matchesPattern(std::string_view name, std::string_view pattern);
+
+// Ascending name order: case-folded text code point by code point, ties broken
+// by the exact bytes, so the order is total.
+bool nameLess(std::string_view a, std::string_view b);
+
+// Sorts names in place by nameLess, folding each name once.
+void sortNames(std::vector<std::string>& names);
+
+} // namespace tavrin::platform

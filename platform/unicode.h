@@ -1,0 +1,28 @@
+// UTF-8 decoding and simple case folding, shared by listing, matching and sorting.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tavrin::platform {
+
+// Decodes UTF-8; a byte that does not start a valid sequence becomes U+DC80 + byte,
+// so every name, valid or not, has a distinct decoding.
+std::u32string decodeUtf8(std::string_view text);
+
+// True when `text` is well-formed UTF-8.
+bool isValidUtf8(std::string_view text);
+
+// The simple case folding of one code point (lower case), as the system knows it.
+char32_t foldCase(char32_t c);
+
+// Decodes and folds a whole text.
+std::u32string foldedText(std::string_view text);
+
+// Number of code points in valid UTF-8 text.
+std::size_t codePointCount(std::string_view text);
+
+// Byte offset of the first `count` code points of `text`.
+std::size_t byteOffsetOfCodePoints(std::string_view text, std::size_t count);
+
+} // namespace tavrin::platform

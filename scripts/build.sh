@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Configures and builds Tavrin into build/ (or $TAVRIN_BUILD_DIR).
+# Extra arguments go to the CMake configure step.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+dir=${TAVRIN_BUILD_DIR:-build}
+cmake -S . -B "$dir" -G Ninja "$@"
+cmake --build "$dir" --parallel "$(nproc)"
