@@ -39,10 +39,13 @@ struct RestoreFailure {
 };
 
 struct RestoreResult {
-    bool readOk = true;        // false: the history could not be read; nothing renamed
-    std::string path, reason;  // what could not be read, and why
-    long restored = 0;         // pairs whose files have their old names again
+    bool readOk = true;                 // false: the history could not be read; nothing renamed
+    std::string path, reason;           // what could not be read, and why
+    long restored = 0;                  // pairs whose files have their old names again
     std::vector<RestoreFailure> failed; // in history order; these stay in the history
+    // With readOk: when set, the history could not be rewritten to hold only the
+    // failed pairs and still holds every pair (restored ones count as restored
+    // when the restore is tried again).
 };
 
 // Gives every recorded file its old name back, last rename first. Pairs that

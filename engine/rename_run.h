@@ -52,17 +52,17 @@ struct FixedRunInputs : RunInputs {
 class RunActions {
 public:
     virtual ~RunActions() = default;
-    virtual void showOptionsTab1() {}     // OpTb to tab 1, with the focus
-    virtual void focusBaseName() {}       // NewNa, when it can take the focus
-    virtual void focusNewExtension() {}   // NewK
+    virtual void showOptionsTab1() {}   // OpTb to tab 1, with the focus
+    virtual void focusBaseName() {}     // NewNa, when it can take the focus
+    virtual void focusNewExtension() {} // NewK
     virtual void setProgressRange(long /*min*/, long /*max*/) {}
     virtual void setProgressValue(long /*value*/) {}
     virtual void replaceExtensionList(const std::string& /*ext*/) {} // GetCN: only entry
-    virtual void selectFirstExtension() {}                            // GetCN
-    virtual void clearTextBoxes() {}                                  // NewNa, NewK
-    virtual void refreshFileList() {}                                 // File1
-    virtual void startRestore() {}                                    // ReNm_Click
-    virtual void yieldToEvents() {}                                   // once per file
+    virtual void selectFirstExtension() {}                           // GetCN
+    virtual void clearTextBoxes() {}                                 // NewNa, NewK
+    virtual void refreshFileList() {}                                // File1
+    virtual void startRestore() {}                                   // ReNm_Click
+    virtual void yieldToEvents() {}                                  // once per file
 };
 
 enum class RunEnding {

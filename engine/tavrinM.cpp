@@ -1,0 +1,61 @@
+#include "engine/tavrinM.h"
+
+#include <cstdio>
+
+namespace tavrinM {
+
+namespace {
+
+MessageFunction& messageFunction() {
+    static MessageFunction show;
+    return show;
+}
+
+} // namespace
+
+void setMessageFunction(MessageFunction show) {
+    messageFunction() = std::move(show);
+}
+
+void ShowMsg() {
+    if (const auto& show = messageFunction()) {
+        show(MsgText);
+    } else {
+        std::fprintf(stderr, "Tavrin: %s\n", MsgText.c_str());
+    }
+}
+
+void ResetState() {
+    MsgText.clear();
+    OldName.clear();
+    NewName.clear();
+    FolderPath.clear();
+    NewIniPath.clear();
+    OldIniPath.clear();
+    BaseName.clear();
+    ListIdx = 0;
+    NameNum = 0;
+    RndNum = 0;
+}
+
+bool PathExists(const std::string& path) {
+    return tavrin::platform::isOrdinaryFile(path);
+}
+
+tavrin::platform::Status RenameOne() {
+    return tavrin::platform::renameNoReplace(FolderPath + OldName, FolderPath + NewName);
+}
+
+void SetHistoryPaths() {
+    const std::string folder = tavrin::platform::programFolder();
+    const char sep = tavrin::platform::separator();
+    NewIniPath = folder + sep + "New.ini";
+    OldIniPath = folder + sep + "Old.ini";
+}
+
+void KillHistory() {
+    tavrin::platform::removeFile(NewIniPath);
+    tavrin::platform::removeFile(OldIniPath);
+}
+
+} // namespace tavrinM

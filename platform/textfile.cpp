@@ -1,0 +1,155 @@
+#include "platform/textfile.h"
+#include "platform/codepage.h"
+#include "platform/fs_internal.h"
+
+#include <array>
+
+namespace tavrin::platform::textfile {
+
+namespace {
+
+constexpr int maxNumber = 255;
+
+struct Slot {
+    bool open = false;
+    Mode mode = Mode::Input;
+    detail::FileHandle handle = detail::invalidHandle;
+    std::uint64_t written = 0;
+    std::string content; // input: the whole file, in the code page
+    std::size_t pos = 0;
+};
+
+struct Table {
+    std::array<Slot, maxNumber + 1> slots;
+    ~Table() {
+        for (auto& slot : slots) {
+            if (slot.open && slot.mode == Mode::Output) {
+                detail::closeHandle(slot.handle);
+            }
+        }
+    }
+};
+
+Table& table() {
+    static Table t;
+    return t;
+}
+
+Slot* slotFor(int number) {
+    if (number < 1 || number > maxNumber) {
+        return nullptr;
+    }
+    return &table().slots[static_cast<std::size_t>(number)];
+}
+
+Status notOpen(int number) {
+    return Status::failure("file number " + std::to_string(number) + " is not open");
+}
+
+} // namespace
+
+Status open(int number, const std::string& path, Mode mode) {
+    Slot* slot = slotFor(number);
+    if (slot == nullptr) {
+        return Status::failure("bad file number " + std::to_string(number));
+    }
+    if (slot->open) {
+        return Status::failure("file number " + std::to_string(number) + " is already open");
+    }
+    Slot fresh;
+    fresh.mode = mode;
+    if (mode == Mode::Output) {
+        Status error;
+        fresh.handle = detail::openForOutput(path, &error);
+        if (fresh.handle == detail::invalidHandle) {
+            return error;
+        }
+    } else if (Status read = detail::readWholeFile(path, fresh.content); !read.ok()) {
+        return read;
+    }
+    fresh.open = true;
+    *slot = std::move(fresh);
+    return Status::success();
+}
+
+Status writeLine(int number, std::string_view utf8) {
+    Slot* slot = slotFor(number);
+    if (slot == nullptr || !slot->open || slot->mode != Mode::Output) {
+        return notOpen(number);
+    }
+    if (utf8.find_first_of("\r\n") != std::string_view::npos) {
+        return Status::failure("改行文字を含む行は書き込めません");
+    }
+    std::string line;
+    if (!historyCodePage().encode(utf8, line)) {
+        return Status::failure("変更履歴の文字コードで表せない文字が含まれています");
+    }
+    line += "\r\n";
+    Status status = detail::writeAll(slot->handle, line);
+    if (status.ok()) {
+        slot->written += line.size();
+    }
+    return status;
+}
+
+std::uint64_t size(int number) {
+    const Slot* slot = slotFor(number);
+    return slot != nullptr && slot->open ? slot->written : 0;
+}
+
+Status truncate(int number, std::uint64_t newSize) {
+    Slot* slot = slotFor(number);
+    if (slot == nullptr || !slot->open || slot->mode != Mode::Output) {
+        return notOpen(number);
+    }
+    Status status = detail::truncateTo(slot->handle, newSize);
+    if (status.ok()) {
+        slot->written = newSize;
+    }
+    return status;
+}
+
+Status readLine(int number, std::string& utf8, bool* complete) {
+    Slot* slot = slotFor(number);
+    if (slot == nullptr || !slot->open || slot->mode != Mode::Input) {
+        return notOpen(number);
+    }
+    if (slot->pos >= slot->content.size()) {
+        return Status::failure("ファイルの終わりを越えて読もうとしました");
+    }
+    const std::string_view rest = std::string_view(slot->content).substr(slot->pos);
+    const std::size_t end = rest.find("\r\n");
+    const bool ended = end != std::string_view::npos;
+    const std::string_view line = ended ? rest.substr(0, end) : rest;
+    slot->pos += ended ? end + 2 : rest.size();
+    if (complete != nullptr) {
+        *complete = ended;
+    }
+    if (!historyCodePage().decode(line, utf8)) {
+        return Status::failure("変更履歴の文字コードとして読めないバイトがあります");
+    }
+    return Status::success();
+}
+
+bool atEnd(int number) {
+    const Slot* slot = slotFor(number);
+    return slot == nullptr || !slot->open || slot->pos >= slot->content.size();
+}
+
+void close(int number) {
+    Slot* slot = slotFor(number);
+    if (slot == nullptr || !slot->open) {
+        return;
+    }
+    if (slot->mode == Mode::Output) {
+        detail::closeHandle(slot->handle);
+    }
+    *slot = Slot{};
+}
+
+bool isOpen(int number) {
+    const Slot* slot = slotFor(number);
+    return slot != nullptr && slot->open;
+}
+
+} // namespace tavrin::platform::textfile

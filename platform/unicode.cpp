@@ -1,0 +1,110 @@
+#include "platform/unicode.h"
+
+namespace tavrin::platform {
+
+namespace {
+
+// Decodes one code point at `i`; returns its length in bytes, 0 when the bytes
+// there do not form a valid, shortest sequence.
+std::size_t decodeOne(std::string_view s, std::size_t i, char32_t& out) {
+    const auto b0 = static_cast<unsigned char>(s[i]);
+    if (b0 < 0x80) {
+        out = b0;
+        return 1;
+    }
+    std::size_t len;
+    char32_t cp;
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+        len = 2;
+        cp = b0 & 0x1F;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        len = 3;
+        cp = b0 & 0x0F;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        len = 4;
+        cp = b0 & 0x07;
+    } else {
+        return 0;
+    }
+    if (i + len > s.size()) {
+        return 0;
+    }
+    for (std::size_t k = 1; k < len; ++k) {
+        const auto b = static_cast<unsigned char>(s[i + k]);
+        if ((b & 0xC0) != 0x80) {
+            return 0;
+        }
+        cp = (cp << 6) | (b & 0x3F);
+    }
+    const bool overlong = (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000);
+    const bool surrogate = cp >= 0xD800 && cp <= 0xDFFF;
+    if (overlong || surrogate || cp > 0x10FFFF) {
+        return 0;
+    }
+    out = cp;
+    return len;
+}
+
+} // namespace
+
+std::u32string decodeUtf8(std::string_view text) {
+    std::u32string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        char32_t cp;
+        const std::size_t len = decodeOne(text, i, cp);
+        if (len == 0) {
+            out.push_back(0xDC80 + static_cast<unsigned char>(text[i]));
+            ++i;
+        } else {
+            out.push_back(cp);
+            i += len;
+        }
+    }
+    return out;
+}
+
+bool isValidUtf8(std::string_view text) {
+    for (std::size_t i = 0; i < text.size();) {
+        char32_t cp;
+        const std::size_t len = decodeOne(text, i, cp);
+        if (len == 0) {
+            return false;
+        }
+        i += len;
+    }
+    return true;
+}
+
+std::u32string foldedText(std::string_view text) {
+    std::u32string out = decodeUtf8(text);
+    for (char32_t& c : out) {
+        c = foldCase(c);
+    }
+    return out;
+}
+
+std::size_t codePointCount(std::string_view text) {
+    std::size_t n = 0;
+    for (const char c : text) {
+        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) {
+            ++n;
+        }
+    }
+    return n;
+}
+
+std::size_t byteOffsetOfCodePoints(std::string_view text, std::size_t count) {
+    std::size_t seen = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+            if (seen == count) {
+                return i;
+            }
+            ++seen;
+        }
+    }
+    return text.size();
+}
+
+} // namespace tavrin::platform
