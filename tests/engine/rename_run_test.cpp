@@ -69,8 +69,8 @@ INSTANTIATE_TEST_SUITE_P(
                     in.KaC = true;
                 },
                 "ファイル名を入力してください", "focus NewNa"},
-        Refusal{"NoNewExtension", [](auto& in) { in.KaC = true; }, "変更する拡張子を入力してください",
-                "focus NewK"},
+        Refusal{"NoNewExtension", [](auto& in) { in.KaC = true; },
+                "変更する拡張子を入力してください", "focus NewK"},
         Refusal{"NoNewExtensionExtOnly", [](auto& in) { in.KacC = true; },
                 "変更する拡張子を入力してください", "focus NewK"},
         Refusal{"SlashInBaseName", [](auto& in) { in.Base = "../up"; }, msgUnsafe, "focus NewNa"},
@@ -257,7 +257,8 @@ TEST_F(RenameRunTest, ClashStopsWithoutOverwritingAndRecordsOnlyRenamedPairs) {
               RunEnding::NameClash);
 
     EXPECT_THAT(messages, ElementsAre(msgClash));
-    EXPECT_THAT(act.withoutProgress(), ElementsAre("range 0 5", "focus NewNa", "value 0", "restore"));
+    EXPECT_THAT(act.withoutProgress(),
+                ElementsAre("range 0 5", "focus NewNa", "value 0", "restore"));
     const auto after = contents();
     EXPECT_EQ(after.at("photo0.jpg"), before.at("a.jpg"));
     EXPECT_EQ(after.at("photo1.jpg"), before.at("b.jpg"));
@@ -338,8 +339,8 @@ TEST_F(RenameRunTest, OptionsChangedDuringTheRunApplyToTheFilesStillToCome) {
     };
     ASSERT_EQ(RenameRun(in, act), RunEnding::Stopped);
     EXPECT_THAT(entries(dir), ElementsAre("c.jpg", "photo0.jpg", "photo1.png"));
-    EXPECT_EQ(messages.at(0), "変更を中断しました：c.jpg\n" + msgUnsafe +
-                                  "\n途中までの変更は復元で元に戻せます。");
+    EXPECT_EQ(messages.at(0),
+              "変更を中断しました：c.jpg\n" + msgUnsafe + "\n途中までの変更は復元で元に戻せます。");
 }
 
 TEST_F(RenameRunTest, SecondRunReplacesTheHistory) {

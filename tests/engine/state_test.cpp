@@ -1,0 +1,91 @@
+#include "test_support.h"
+
+#include "engine/tavrinM.h"
+#include "platform/fs.h"
+
+using namespace tavrin::testing;
+
+namespace {
+
+class StateTest : public TempFolder {};
+
+TEST_F(StateTest, ResetStateEmptiesTheRunButKeepsTheCollectionScratch) {
+    tavrinM::MsgText = tavrinM::OldName = tavrinM::NewName = tavrinM::FolderPath = "x";
+    tavrinM::NewIniPath = tavrinM::OldIniPath = tavrinM::BaseName = "x";
+    tavrinM::ListIdx = tavrinM::NameNum = tavrinM::RndNum = 7;
+    tavrinM::DotPos = 3;
+    tavrinM::ItemName = "a.jpg";
+    tavrinM::ItemExt = "jpg";
+    tavrinM::HelpText[4] = "help";
+
+    tavrinM::ResetState();
+
+    for (const auto* text :
+         {&tavrinM::MsgText, &tavrinM::OldName, &tavrinM::NewName, &tavrinM::FolderPath,
+          &tavrinM::NewIniPath, &tavrinM::OldIniPath, &tavrinM::BaseName}) {
+        EXPECT_TRUE(text->empty());
+    }
+    EXPECT_EQ(tavrinM::ListIdx + tavrinM::NameNum + tavrinM::RndNum, 0);
+    EXPECT_EQ(tavrinM::DotPos, 3);
+    EXPECT_EQ(tavrinM::ItemName, "a.jpg");
+    EXPECT_EQ(tavrinM::ItemExt, "jpg");
+    EXPECT_EQ(tavrinM::HelpText[4], "help");
+    tavrinM::HelpText[4].clear();
+}
+
+TEST_F(StateTest, ShowMsgHandsOverTheTextAndKeepsIt) {
+    tavrinM::MsgText = "";
+    tavrinM::ShowMsg();
+    tavrinM::MsgText = "変更完了";
+    tavrinM::ShowMsg();
+    EXPECT_EQ(messages, (std::vector<std::string>{"", "変更完了"}));
+    EXPECT_EQ(tavrinM::MsgText, "変更完了");
+}
+
+TEST_F(StateTest, PathExistsCountsOrdinaryVisibleFilesOnly) {
+    makeFile("a.txt");
+    makeFile(".hidden");
+    fs::create_directory(dir / "sub");
+    EXPECT_TRUE(tavrinM::PathExists((dir / "a.txt").string()));
+    EXPECT_FALSE(tavrinM::PathExists((dir / "missing.txt").string()));
+    EXPECT_FALSE(tavrinM::PathExists((dir / "sub").string()));
+    EXPECT_FALSE(tavrinM::PathExists((dir / ".hidden").string()));
+    EXPECT_FALSE(tavrinM::PathExists((dir / "a.txt" / "x").string()));
+}
+
+TEST_F(StateTest, HistoryPathsJoinTheProgramFolderUnconditionally) {
+    tavrinM::SetHistoryPaths();
+    EXPECT_EQ(tavrinM::OldIniPath, (prog / "Old.ini").string());
+    EXPECT_EQ(tavrinM::NewIniPath, (prog / "New.ini").string());
+
+    tavrin::platform::setProgramFolderForTesting("/");
+    tavrinM::SetHistoryPaths();
+    EXPECT_EQ(tavrinM::OldIniPath, "//Old.ini");
+}
+
+TEST_F(StateTest, KillHistoryDeletesBothAndSkipsMissingOnes) {
+    writeHistory({});
+    tavrinM::SetHistoryPaths();
+    fs::remove(prog / "New.ini");
+    tavrinM::KillHistory();
+    EXPECT_TRUE(entries(prog).empty());
+    tavrinM::KillHistory();
+}
+
+TEST_F(StateTest, RenameOneNeverReplaces) {
+    makeFile("a.txt", "A");
+    makeFile("b.txt", "B");
+    tavrinM::FolderPath = dir.string() + "/";
+    tavrinM::OldName = "a.txt";
+    tavrinM::NewName = "b.txt";
+    EXPECT_TRUE(tavrinM::RenameOne().targetExists());
+    EXPECT_EQ(readBytes(dir / "a.txt"), "A");
+    EXPECT_EQ(readBytes(dir / "b.txt"), "B");
+
+    tavrinM::NewName = "c.txt";
+    EXPECT_TRUE(tavrinM::RenameOne().ok());
+    EXPECT_EQ(readBytes(dir / "c.txt"), "A");
+    EXPECT_FALSE(fs::exists(dir / "a.txt"));
+}
+
+} // namespace

@@ -45,7 +45,8 @@ std::vector<std::string> RecordingActions::withoutProgress() const {
 
 void TempFolder::SetUp() {
     std::random_device rd;
-    root = fs::temp_directory_path() / ("tavrin-test-" + std::to_string(rd()) + std::to_string(rd()));
+    root =
+        fs::temp_directory_path() / ("tavrin-test-" + std::to_string(rd()) + std::to_string(rd()));
     dir = root / "files";
     prog = root / "prog";
     fs::create_directories(dir);

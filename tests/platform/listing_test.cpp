@@ -1,0 +1,77 @@
+#include "platform/fs.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+namespace fs = std::filesystem;
+using namespace tavrin::platform;
+using ::testing::ElementsAre;
+
+namespace {
+
+struct MatchCase {
+    const char* name;
+    const char* pattern;
+    bool matches;
+};
+
+class PatternTest : public ::testing::TestWithParam<MatchCase> {};
+
+TEST_P(PatternTest, Matches) {
+    const auto& c = GetParam();
+    EXPECT_EQ(matchesPattern(c.name, c.pattern), c.matches) << c.name << " ~ " << c.pattern;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Wildcards, PatternTest,
+    ::testing::Values(MatchCase{"README", "*.*", true}, MatchCase{"a.jpg", "*.*", true},
+                      MatchCase{"a.jpg", "*.jpg", true}, MatchCase{"A.JPG", "*.jpg", true},
+                      MatchCase{"a.jpg", "*.JPG", true}, MatchCase{"a.jpeg", "*.jpg", false},
+                      MatchCase{"a.jpg.bak", "*.jpg", false}, MatchCase{"photo.", "*.", true},
+                      MatchCase{"photo", "*.", false}, MatchCase{"ab.txt", "?b.txt", true},
+                      MatchCase{"b.txt", "?b.txt", false}, MatchCase{"写真.txt", "??.txt", true},
+                      MatchCase{"aXbYc", "a*b*c", true}, MatchCase{"aXbY", "a*b*c", false},
+                      MatchCase{"ÉTÉ.TXT", "été.*", true}, MatchCase{"ＡＢ.txt", "ａｂ.*", true},
+                      MatchCase{"a.tar.gz", "*.gz", true}, MatchCase{"", "*", true}));
+
+TEST(NameOrder, CaseFoldedThenExactBytes) {
+    std::vector<std::string> names = {"b.txt",  "B.txt",  "a10.txt", "A.txt", "a.txt", "_x.txt",
+                                      "a2.txt", "Ｂ.txt", "é.txt",   "É.txt", "z.txt"};
+    sortNames(names);
+    // Folded to lower case, "_" (U+005F) comes before the letters.
+    EXPECT_THAT(names, ElementsAre("_x.txt", "A.txt", "a.txt", "a10.txt", "a2.txt", "B.txt",
+                                   "b.txt", "z.txt", "É.txt", "é.txt", "Ｂ.txt"));
+    for (std::size_t i = 1; i < names.size(); ++i) {
+        EXPECT_TRUE(nameLess(names[i - 1], names[i]));
+        EXPECT_FALSE(nameLess(names[i], names[i - 1]));
+    }
+    EXPECT_FALSE(nameLess("a", "a"));
+}
+
+TEST(Listing, OrdinaryVisibleMatchingFilesInOrder) {
+    const fs::path dir =
+        fs::temp_directory_path() / ("tavrin-list-" + std::to_string(std::random_device{}()));
+    fs::create_directories(dir / "sub.jpg");
+    for (const char* name : {"b.JPG", "a.jpg", "C.jpg", ".hidden.jpg", "d.png", "README"}) {
+        std::ofstream(dir / name) << name;
+    }
+    fs::create_symlink(dir / "a.jpg", dir / "link.jpg");
+    fs::create_symlink(dir / "missing", dir / "dangling.jpg");
+
+    Status error;
+    EXPECT_THAT(listFiles(dir.string(), "*.jpg", &error),
+                ElementsAre("a.jpg", "b.JPG", "C.jpg", "link.jpg"));
+    EXPECT_TRUE(error.ok());
+    EXPECT_THAT(listFiles(dir.string() + "/", "*.*"),
+                ElementsAre("a.jpg", "b.JPG", "C.jpg", "d.png", "link.jpg", "README"));
+
+    listFiles((dir / "nope").string(), "*.*", &error);
+    EXPECT_FALSE(error.ok());
+    fs::remove_all(dir);
+}
+
+} // namespace

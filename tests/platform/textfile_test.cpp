@@ -1,0 +1,109 @@
+#include "platform/codepage.h"
+#include "platform/textfile.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+namespace fs = std::filesystem;
+namespace tf = tavrin::platform::textfile;
+using tavrin::platform::setHistoryCodePageForTesting;
+
+namespace {
+
+class TextFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() / ("tavrin-tf-" + std::to_string(std::random_device{}()));
+        fs::create_directories(dir);
+        file = (dir / "f.ini").string();
+    }
+    void TearDown() override {
+        tf::close(1);
+        tf::close(2);
+        setHistoryCodePageForTesting(0);
+        fs::remove_all(dir);
+    }
+    std::string bytes() const {
+        std::ifstream in(file, std::ios::binary);
+        std::ostringstream out;
+        out << in.rdbuf();
+        return out.str();
+    }
+    fs::path dir;
+    std::string file;
+};
+
+TEST_F(TextFileTest, LinesEndInCrLfAndReachTheFileAtOnce) {
+    std::ofstream(file) << "earlier content";
+    ASSERT_TRUE(tf::open(1, file, tf::Mode::Output).ok());
+    EXPECT_EQ(bytes(), ""); // output empties the file
+    ASSERT_TRUE(tf::writeLine(1, "-/photos/").ok());
+    EXPECT_EQ(bytes(), "-/photos/\r\n"); // on disk before close
+    ASSERT_TRUE(tf::writeLine(1, "").ok());
+    EXPECT_EQ(tf::size(1), 13u);
+    tf::close(1);
+    EXPECT_EQ(bytes(), "-/photos/\r\n\r\n");
+}
+
+TEST_F(TextFileTest, ReadGivesLinesWithoutCrLfAndTellsAnUnfinishedOne) {
+    std::ofstream(file, std::ios::binary) << "one\r\n\r\nthree";
+    ASSERT_TRUE(tf::open(2, file, tf::Mode::Input).ok());
+    std::string line;
+    bool complete = false;
+    ASSERT_TRUE(tf::readLine(2, line, &complete).ok());
+    EXPECT_EQ(line, "one");
+    EXPECT_TRUE(complete);
+    ASSERT_TRUE(tf::readLine(2, line, &complete).ok());
+    EXPECT_EQ(line, "");
+    EXPECT_FALSE(tf::atEnd(2));
+    ASSERT_TRUE(tf::readLine(2, line, &complete).ok());
+    EXPECT_EQ(line, "three");
+    EXPECT_FALSE(complete);
+    EXPECT_TRUE(tf::atEnd(2));
+    EXPECT_FALSE(tf::readLine(2, line).ok());
+}
+
+TEST_F(TextFileTest, NumbersAreExclusive) {
+    ASSERT_TRUE(tf::open(1, file, tf::Mode::Output).ok());
+    EXPECT_FALSE(tf::open(1, file, tf::Mode::Input).ok());
+    std::string line;
+    EXPECT_FALSE(tf::readLine(1, line).ok()); // an output file gives no lines
+    EXPECT_FALSE(tf::open(0, file, tf::Mode::Output).ok());
+    tf::close(1);
+    EXPECT_TRUE(tf::open(1, file, tf::Mode::Input).ok());
+    EXPECT_FALSE(tf::writeLine(1, "x").ok()); // an input file takes no lines
+    EXPECT_FALSE(tf::open(2, (dir / "missing").string(), tf::Mode::Input).ok());
+    EXPECT_FALSE(tf::isOpen(2));
+}
+
+TEST_F(TextFileTest, TruncateWithdrawsTheLastLines) {
+    ASSERT_TRUE(tf::open(1, file, tf::Mode::Output).ok());
+    ASSERT_TRUE(tf::writeLine(1, "keep").ok());
+    const auto size = tf::size(1);
+    ASSERT_TRUE(tf::writeLine(1, "drop").ok());
+    ASSERT_TRUE(tf::truncate(1, size).ok());
+    ASSERT_TRUE(tf::writeLine(1, "next").ok());
+    tf::close(1);
+    EXPECT_EQ(bytes(), "keep\r\nnext\r\n");
+}
+
+TEST_F(TextFileTest, TextTheCodePageCannotHoldIsRefusedWhole) {
+    ASSERT_TRUE(setHistoryCodePageForTesting(932));
+    ASSERT_TRUE(tf::open(1, file, tf::Mode::Output).ok());
+    EXPECT_FALSE(tf::writeLine(1, "smile\xF0\x9F\x98\x80").ok());
+    EXPECT_FALSE(tf::writeLine(1, "two\r\nlines").ok());
+    ASSERT_TRUE(tf::writeLine(1, "日本").ok());
+    tf::close(1);
+    EXPECT_EQ(bytes(), "\x93\xFA\x96\x7B\r\n");
+
+    setHistoryCodePageForTesting(0); // UTF-8: invalid bytes are refused as well
+    ASSERT_TRUE(tf::open(1, file, tf::Mode::Output).ok());
+    EXPECT_FALSE(tf::writeLine(1, "\xFF").ok());
+    EXPECT_EQ(tf::size(1), 0u);
+}
+
+} // namespace
