@@ -53,22 +53,23 @@ bool hasControl(std::string_view text) {
     return false;
 }
 
+// The old name up to and including its first "." (empty when it has none).
+std::string throughFirstDot(const std::string& name) {
+    const auto dot = name.find('.');
+    return dot == std::string::npos ? std::string() : name.substr(0, dot + 1);
+}
+
 // The old name up to and including its first ".", then the new extension.
 std::string extensionOnlyName(const std::string& oldName, const std::string& ext) {
-    const auto dot = oldName.find('.');
-    tavrinM::DotPos = dot == std::string::npos
-                          ? 0
-                          : static_cast<long>(platform::codePointCount(oldName.substr(0, dot + 1)));
-    return (dot == std::string::npos ? std::string() : oldName.substr(0, dot + 1)) + ext;
+    const std::string kept = throughFirstDot(oldName);
+    tavrinM::DotPos = static_cast<long>(platform::codePointCount(kept));
+    return kept + ext;
 }
 
 bool anyExtensionOnlyNameUnsafe(const RunInputs& in, const std::string& ext) {
     const long count = in.fileCount();
     for (long i = 0; i < count; ++i) {
-        const std::string name = in.fileName(i);
-        const auto dot = name.find('.');
-        const std::string composed =
-            (dot == std::string::npos ? "" : name.substr(0, dot + 1)) + ext;
+        const std::string composed = throughFirstDot(in.fileName(i)) + ext;
         if (composed == "." || composed == "..") {
             return true;
         }
