@@ -1,0 +1,179 @@
+#include "engine/rename_run.h"
+#include "engine/tavrinM.h"
+#include "platform/fs.h"
+#include "ui/restore/restore_dialog.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QListWidget>
+#include <QPointer>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+using tavrin::ui::RestoreDialog;
+
+namespace {
+
+std::string readBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+QStringList items(const QListWidget* list) {
+    QStringList out;
+    for (int i = 0; i < list->count(); ++i) {
+        out << list->item(i)->text();
+    }
+    return out;
+}
+
+} // namespace
+
+class RestoreDialogTest : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir temp;
+    fs::path dir, prog;
+    QStringList messages;
+    QStringList mainCalls;
+
+    void makeFile(const std::string& name, const std::string& content) {
+        std::ofstream(dir / name, std::ios::binary) << content;
+    }
+    RestoreDialog* openDialog() {
+        return new RestoreDialog(
+            {[this] { mainCalls << "show"; }, [this] { mainCalls << "refresh"; }});
+    }
+    void runOver(const std::vector<std::string>& files, const std::string& base) {
+        tavrin::FixedRunInputs in;
+        in.Folder = dir.string();
+        in.Files = files;
+        in.Base = base;
+        in.SelectedExt = "txt";
+        tavrin::RunActions none;
+        QCOMPARE(tavrin::RenameRun(in, none), tavrin::RunEnding::Completed);
+        messages.clear(); // the run's own "変更完了"
+    }
+
+private slots:
+    void init() {
+        QVERIFY(temp.isValid());
+        const fs::path root = temp.path().toStdString();
+        dir = root / ("files" + std::to_string(QRandomGenerator::global()->generate()));
+        prog = dir / "prog";
+        fs::create_directories(prog);
+        tavrin::platform::setProgramFolderForTesting(prog.string());
+        messages.clear();
+        mainCalls.clear();
+        tavrinM::setMessageFunction(
+            [this](const std::string& text) { messages << QString::fromStdString(text); });
+    }
+
+    void cleanup() {
+        tavrinM::setMessageFunction({});
+        tavrin::platform::setProgramFolderForTesting({});
+    }
+
+    void listsShowThePairsInFileOrder() {
+        makeFile("b.txt", "B");
+        makeFile("a.txt", "A");
+        runOver({"b.txt", "a.txt"}, "n");
+        QPointer<RestoreDialog> dialog = openDialog();
+        QCOMPARE(items(dialog->ListNewName), QStringList({"n0.txt", "n1.txt"}));
+        QCOMPARE(items(dialog->ListOldName), QStringList({"b.txt", "a.txt"}));
+        delete dialog;
+    }
+
+    void layoutFollowsTheTwips() {
+        QPointer<RestoreDialog> dialog = openDialog();
+        QCOMPARE(dialog->objectName(), QStringLiteral("復元確認"));
+        QCOMPARE(dialog->size(), QSize(410, 311));
+        QVERIFY(dialog->windowFlags() & Qt::FramelessWindowHint);
+        QCOMPARE(dialog->ListNewName->geometry(), QRect(16, 16, 169, 229));
+        QCOMPARE(dialog->ListOldName->geometry(), QRect(224, 16, 169, 229));
+        QCOMPARE(dialog->Command1->geometry(), QRect(240, 272, 65, 25));
+        QCOMPARE(dialog->Command2->text(), QStringLiteral("キャンセル"));
+        QVERIFY(!dialog->Command1->isDefault() && !dialog->Command1->autoDefault());
+        QVERIFY(!dialog->Command2->isDefault() && !dialog->Command2->autoDefault());
+        dialog->showCentred();
+        QVERIFY(QTest::qWaitForWindowActive(dialog));
+        QCOMPARE(QApplication::focusWidget(), dialog->ListOldName);
+        for (QWidget* next :
+             {static_cast<QWidget*>(dialog->ListNewName), static_cast<QWidget*>(dialog->Command1),
+              static_cast<QWidget*>(dialog->Command2),
+              static_cast<QWidget*>(dialog->ListOldName)}) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), next);
+        }
+        QVERIFY(!dialog->Image1->pixmap().isNull());
+        delete dialog;
+    }
+
+    void executeRestoresAndDeletesTheHistory() {
+        makeFile("a.txt", "A");
+        makeFile("b.txt", "B");
+        runOver({"a.txt", "b.txt"}, "n");
+        QPointer<RestoreDialog> dialog = openDialog();
+        dialog->showCentred();
+        QTest::mouseClick(dialog->Command1, Qt::LeftButton);
+        QCOMPARE(messages, QStringList({"復元完了"}));
+        QCOMPARE(mainCalls, QStringList({"show", "refresh"}));
+        QCOMPARE(readBytes(dir / "a.txt"), std::string("A"));
+        QCOMPARE(readBytes(dir / "b.txt"), std::string("B"));
+        QVERIFY(!fs::exists(prog / "Old.ini") && !fs::exists(prog / "New.ini"));
+        QVERIFY(dialog->isHidden());
+        QTest::qWait(0);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(dialog.isNull()); // unloaded
+    }
+
+    void partialRestoreKeepsWhatItCouldNotRestore() {
+        makeFile("a.txt", "A");
+        makeFile("b.txt", "B");
+        runOver({"a.txt", "b.txt"}, "n");
+        makeFile("b.txt", "squatter"); // b.txt was taken since the run
+        QPointer<RestoreDialog> dialog = openDialog();
+        dialog->Command1_Click();
+        QCOMPARE(messages.size(), 1);
+        QVERIFY2(messages[0].startsWith("復元できなかったファイルがあります：1件\nn1.txt："),
+                 qPrintable(messages[0]));
+        QVERIFY(messages[0].endsWith(
+            "\n変更履歴に残しました。原因を取り除いてから、もう一度復元できます。"));
+        const std::string folder = "-" + dir.string() + "/\r\n";
+        QCOMPARE(readBytes(prog / "Old.ini"), folder + "b.txt\r\n");
+        QCOMPARE(readBytes(prog / "New.ini"), folder + "n1.txt\r\n");
+        QCOMPARE(readBytes(dir / "a.txt"), std::string("A"));
+        QCOMPARE(mainCalls, QStringList({"show", "refresh"}));
+    }
+
+    void cancelLeavesEverythingAndANewRunIsShownNextTime() {
+        makeFile("a.txt", "A");
+        runOver({"a.txt"}, "first");
+        QPointer<RestoreDialog> dialog = openDialog();
+        const std::string oldBefore = readBytes(prog / "Old.ini");
+        QTest::mouseClick(dialog->Command2, Qt::LeftButton);
+        QVERIFY(messages.isEmpty());
+        QCOMPARE(mainCalls, QStringList({"show"}));
+        QCOMPARE(readBytes(prog / "Old.ini"), oldBefore);
+        QVERIFY(fs::exists(dir / "first0.txt"));
+
+        runOver({"first0.txt"}, "second");
+        QPointer<RestoreDialog> again = openDialog();
+        QCOMPARE(items(again->ListNewName), QStringList({"second0.txt"}));
+        QCOMPARE(items(again->ListOldName), QStringList({"first0.txt"}));
+        delete again;
+    }
+};
+
+QTEST_MAIN(RestoreDialogTest)
+#include "restore_dialog_test.moc"

@@ -1,0 +1,153 @@
+#include "ui/restore/restore_dialog.h"
+
+#include "engine/history.h"
+#include "engine/tavrinM.h"
+#include "ui/restore/arrow_icon.h"
+
+#include <QGuiApplication>
+#include <QIcon>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QScreen>
+
+namespace tavrin::ui {
+
+namespace {
+
+constexpr int twipsPerPixel = 15;
+
+QRect twips(int left, int top, int width, int height) {
+    return {left / twipsPerPixel, top / twipsPerPixel, width / twipsPerPixel,
+            height / twipsPerPixel};
+}
+
+QListWidget* makeList(QWidget* parent, const char* name, QColor text, const QRect& geometry) {
+    auto* list = new QListWidget(parent);
+    list->setObjectName(QString::fromUtf8(name));
+    list->setGeometry(geometry);
+    QFont font(QStringLiteral("ＭＳ Ｐゴシック"));
+    font.setPointSizeF(11.25);
+    list->setFont(font);
+    QPalette palette = list->palette();
+    palette.setColor(QPalette::Text, text);
+    list->setPalette(palette);
+    // The lists only display: nothing can be selected.
+    list->setSelectionMode(QAbstractItemView::NoSelection);
+    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    return list;
+}
+
+QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption,
+                        const QRect& geometry) {
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(QString::fromUtf8(name));
+    button->setGeometry(geometry);
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    return button;
+}
+
+QString fromUtf8(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+void showMessage(const std::string& text) {
+    tavrinM::MsgText = text;
+    tavrinM::ShowMsg();
+}
+
+} // namespace
+
+RestoreDialog::RestoreDialog(MainWindowLink link, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), link_(std::move(link)) {
+    setObjectName(QStringLiteral("復元確認"));
+    setWindowTitle(QStringLiteral("復元確認"));
+    setFixedSize(6150 / twipsPerPixel, 4665 / twipsPerPixel);
+    setAutoFillBackground(true);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, QColor(64, 64, 64));
+    setPalette(palette);
+
+    ListNewName = makeList(this, "ListNewName", QColor(0, 0, 255), twips(240, 240, 2535, 3435));
+    Image1 = new QLabel(this);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setGeometry(twips(2880, 1560, 480, 480));
+    Image1->setPixmap(QPixmap(arrowIcon32));
+    ListOldName = makeList(this, "ListOldName", QColor(255, 0, 0), twips(3360, 240, 2535, 3435));
+    Command1 = makeButton(this, "Command1", QStringLiteral("実行"), twips(3600, 4080, 975, 375));
+    Command2 =
+        makeButton(this, "Command2", QStringLiteral("キャンセル"), twips(4920, 4080, 975, 375));
+
+    setTabOrder(ListOldName, ListNewName);
+    setTabOrder(ListNewName, Command1);
+    setTabOrder(Command1, Command2);
+
+    connect(Command1, &QPushButton::clicked, this, &RestoreDialog::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &RestoreDialog::Command2_Click);
+    Form_Load();
+}
+
+void RestoreDialog::Form_Load() {
+    ListOldName->clear();
+    ListNewName->clear();
+    tavrinM::ResetState();
+    tavrinM::SetHistoryPaths();
+    const HistoryRead history = ReadHistory();
+    for (const HistoryPair& pair : history.pairs) {
+        tavrinM::FolderPath = pair.folder;
+        tavrinM::OldName = pair.oldName;
+        tavrinM::NewName = pair.newName;
+        ListOldName->addItem(fromUtf8(pair.oldName));
+        ListNewName->addItem(fromUtf8(pair.newName));
+    }
+}
+
+void RestoreDialog::Command1_Click() {
+    tavrinM::SetHistoryPaths();
+    const RestoreResult result = RestoreNames();
+    if (!result.readOk) {
+        showMessage("変更履歴を読み込めません：" + result.path + "\n" + result.reason);
+    } else if (!result.failed.empty()) {
+        const RestoreFailure& first = result.failed.front();
+        showMessage("復元できなかったファイルがあります：" + std::to_string(result.failed.size()) +
+                    "件\n" + first.pair.newName + "：" + first.reason + "\n" +
+                    "変更履歴に残しました。原因を取り除いてから、もう一度復元できます。");
+    } else {
+        showMessage("復元完了");
+    }
+    hide();
+    if (link_.show) {
+        link_.show();
+    }
+    unload();
+    if (link_.refreshFileList) {
+        link_.refreshFileList();
+    }
+}
+
+void RestoreDialog::Command2_Click() {
+    unload();
+    if (link_.show) {
+        link_.show();
+    }
+}
+
+void RestoreDialog::showCentred() {
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame = geometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+    show();
+    raise();
+    activateWindow();
+    ListOldName->setFocus();
+}
+
+void RestoreDialog::unload() {
+    hide();
+    deleteLater();
+}
+
+} // namespace tavrin::ui

@@ -1,0 +1,47 @@
+// The restore confirmation: the last run's new names beside their old names,
+// "実行" to give the files their old names back, "キャンセル" to leave them.
+#pragma once
+
+#include <QWidget>
+
+#include <functional>
+
+class QLabel;
+class QListWidget;
+class QPushButton;
+
+namespace tavrin::ui {
+
+class RestoreDialog : public QWidget {
+    Q_OBJECT
+
+public:
+    // What the dialog does with the main window when it closes.
+    struct MainWindowLink {
+        std::function<void()> show;            // show the (reloaded, hidden) main window
+        std::function<void()> refreshFileList; // File1 re-reads its folder
+    };
+
+    explicit RestoreDialog(MainWindowLink link, QWidget* parent = nullptr);
+
+    // Fills both lists from the history.
+    void Form_Load();
+    void Command1_Click(); // 実行
+    void Command2_Click(); // キャンセル
+
+    // Shows the dialog centred on the screen.
+    void showCentred();
+
+    QListWidget* ListNewName;
+    QLabel* Image1;
+    QListWidget* ListOldName;
+    QPushButton* Command1;
+    QPushButton* Command2;
+
+private:
+    void unload();
+
+    MainWindowLink link_;
+};
+
+} // namespace tavrin::ui
