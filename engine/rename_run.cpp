@@ -256,7 +256,10 @@ RunEnding RenameRun(const RunInputs& in, RunActions& act) {
             completedEnding(in, act, message);
             return RunEnding::Stopped;
         }
-        act.yieldToEvents();
+        if (!act.yieldToEvents()) {
+            closeHistory();
+            return RunEnding::Ended;
+        }
         act.setProgressValue(ListIdx + 1);
     }
 

@@ -62,7 +62,9 @@ public:
     virtual void clearTextBoxes() {}                                 // NewNa, NewK
     virtual void refreshFileList() {}                                // File1
     virtual void startRestore() {}                                   // ReNm_Click
-    virtual void yieldToEvents() {}                                  // once per file
+    // Once per file, after its rename. False means the program is ending: the
+    // run closes the history and stops at once, asking for nothing more.
+    virtual bool yieldToEvents() { return true; }
 };
 
 enum class RunEnding {
@@ -71,6 +73,7 @@ enum class RunEnding {
     Completed,     // every listed file renamed
     Stopped,       // a failure other than a clash stopped the loop
     NameClash,     // the new name of a file was taken; the restore was started
+    Ended,         // the program is ending; files renamed so far are in the history
 };
 
 // Runs one rename over `inputs`, reporting through `actions` and ShowMsg.

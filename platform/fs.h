@@ -52,6 +52,16 @@ void setProgramFolderForTesting(const std::string& folder);
 std::vector<std::string> listFiles(const std::string& folder, std::string_view pattern,
                                    Status* error = nullptr);
 
+// The visible subfolders of `folder`, sorted by nameLess.
+std::vector<std::string> listFolders(const std::string& folder, Status* error = nullptr);
+
+// The drives a user would browse: on Windows the drive letters ("C:\"), elsewhere
+// "/" first, then the mounted file systems below /media, /mnt, /run/media and /home.
+std::vector<std::string> drives();
+
+// The drive that holds `path`: the longest drive that is a prefix of it.
+std::string driveOf(const std::string& path);
+
 // Wildcard match: "*" any run, "?" one character, letter case not significant;
 // "*.*" matches every name, also one without a dot.
 bool matchesPattern(std::string_view name, std::string_view pattern);

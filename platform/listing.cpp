@@ -3,6 +3,7 @@
 #include "platform/unicode.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <numeric>
 
 namespace tavrin::platform {
@@ -87,6 +88,43 @@ std::vector<std::string> listFiles(const std::string& folder, std::string_view p
     }
     sortNames(names);
     return names;
+}
+
+std::vector<std::string> listFolders(const std::string& folder, Status* error) {
+    namespace fs = std::filesystem;
+    std::vector<std::string> names;
+    std::error_code ec;
+    fs::directory_iterator it(fs::u8path(folder), fs::directory_options::skip_permission_denied,
+                              ec);
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        std::error_code typeError;
+        if (!it->is_directory(typeError)) {
+            continue;
+        }
+        const auto u8 = it->path().filename().u8string();
+        std::string name(u8.begin(), u8.end());
+        if (!name.empty() && name.front() != '.') {
+            names.push_back(std::move(name));
+        }
+    }
+    if (ec && error != nullptr) {
+        *error = Status::failure(ec.message());
+    }
+    sortNames(names);
+    return names;
+}
+
+std::string driveOf(const std::string& path) {
+    std::string best;
+    for (const auto& drive : drives()) {
+        const bool prefix = path.compare(0, drive.size(), drive) == 0 &&
+                            (path.size() == drive.size() || drive.back() == separator() ||
+                             path[drive.size()] == separator());
+        if (prefix && drive.size() > best.size()) {
+            best = drive;
+        }
+    }
+    return best;
 }
 
 } // namespace tavrin::platform

@@ -343,6 +343,18 @@ TEST_F(RenameRunTest, OptionsChangedDuringTheRunApplyToTheFilesStillToCome) {
               "変更を中断しました：c.jpg\n" + msgUnsafe + "\n途中までの変更は復元で元に戻せます。");
 }
 
+TEST_F(RenameRunTest, EndingProgramStopsAfterTheFileInProgress) {
+    makeFiles({"a.jpg", "b.jpg", "c.jpg"});
+    RecordingActions act;
+    act.onYield = [&] { act.ending = true; };
+    ASSERT_EQ(RenameRun(inputs({"a.jpg", "b.jpg", "c.jpg"}), act), RunEnding::Ended);
+    EXPECT_THAT(entries(dir), ElementsAre("b.jpg", "c.jpg", "photo0.jpg"));
+    EXPECT_EQ(oldIni(), folderLine() + "a.jpg\r\n");
+    EXPECT_THAT(act.log, ElementsAre("range 0 3"));
+    EXPECT_TRUE(messages.empty());
+    EXPECT_FALSE(platform::textfile::isOpen(1));
+}
+
 TEST_F(RenameRunTest, SecondRunReplacesTheHistory) {
     makeFiles({"a.jpg"});
     RecordingActions act;

@@ -26,6 +26,7 @@ std::vector<std::string> entries(const fs::path& folder);
 struct RecordingActions : RunActions {
     std::vector<std::string> log;
     std::function<void()> onYield;
+    bool ending = false; // answer the yield with "the program is ending"
     std::function<void()> onStartRestore;
 
     void showOptionsTab1() override { log.push_back("tab1"); }
@@ -45,10 +46,11 @@ struct RecordingActions : RunActions {
             onStartRestore();
         }
     }
-    void yieldToEvents() override {
+    bool yieldToEvents() override {
         if (onYield) {
             onYield();
         }
+        return !ending;
     }
     // The log without the per-file progress values.
     std::vector<std::string> withoutProgress() const;

@@ -1,0 +1,113 @@
+// The drive, folder and file lists of the main window. Each raises its change
+// notification only on a real change, synchronously inside the assignment.
+#pragma once
+
+#include "platform/fs.h"
+
+#include <QAbstractListModel>
+#include <QComboBox>
+#include <QListView>
+
+#include <string>
+#include <vector>
+
+namespace tavrin::gui {
+
+// Names shown by a list, held once, with no widget item per name.
+class NameModel : public QAbstractListModel {
+    Q_OBJECT
+
+public:
+    using QAbstractListModel::QAbstractListModel;
+    void setNames(std::vector<std::string> names, std::vector<QString> shown = {});
+    const std::vector<std::string>& names() const { return names_; }
+    int rowCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    void setIcons(std::vector<QIcon> icons) { icons_ = std::move(icons); }
+
+private:
+    std::vector<std::string> names_;
+    std::vector<QString> shown_;
+    std::vector<QIcon> icons_;
+};
+
+class DriveList : public QComboBox {
+    Q_OBJECT
+
+public:
+    explicit DriveList(QWidget* parent = nullptr);
+    std::string drive() const;
+    // Selects `drive` (added when missing); raises driveChanged when it changed,
+    // unless `notify` is false (going back after a drive that cannot be read).
+    void setDrive(const std::string& drive, bool notify = true);
+
+signals:
+    void driveChanged();
+    void gotFocus();
+
+protected:
+    void focusInEvent(QFocusEvent* event) override;
+
+private:
+    std::string current_;
+};
+
+class FolderList : public QListView {
+    Q_OBJECT
+
+public:
+    explicit FolderList(QWidget* parent = nullptr);
+    const std::string& path() const { return path_; }
+    // Moves to `path` (made absolute, ending in no separator but at a root).
+    // A folder that cannot be read leaves the list where it was and says why.
+    platform::Status setPath(const std::string& path);
+    // The full path of entry `row`.
+    std::string entryPath(int row) const;
+
+signals:
+    void pathChanged();
+    void entryClicked();
+    // Opening an entry failed: the path and the reason.
+    void openFailed(const QString& path, const QString& reason);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void open(const QModelIndex& index);
+
+    std::string path_;
+    std::vector<std::string> entries_; // full paths, root first
+    NameModel* model_;
+};
+
+class FileList : public QListView {
+    Q_OBJECT
+
+public:
+    explicit FileList(QWidget* parent = nullptr);
+    const std::string& path() const { return path_; }
+    const std::string& pattern() const { return pattern_; }
+    // Lists `path` under the current pattern; a folder that cannot be read
+    // leaves the list as it was.
+    platform::Status setPath(const std::string& path);
+    // Re-reads the folder under `pattern`; raises patternChanged when it changed.
+    void setPattern(const std::string& pattern);
+    platform::Status refresh();
+    long listCount() const { return static_cast<long>(model_->names().size()); }
+    std::string list(long index) const { return model_->names()[static_cast<size_t>(index)]; }
+
+    // Only names the history can record faithfully are listed.
+    static bool isRecordable(const std::string& name);
+
+signals:
+    void patternChanged();
+    void fileClicked();
+
+private:
+    std::string path_;
+    std::string pattern_ = "*.*";
+    NameModel* model_;
+};
+
+} // namespace tavrin::gui
