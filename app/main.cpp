@@ -1,6 +1,23 @@
+#ifdef TAVRIN_WITH_WINDOWS
+#include "platform/gui/gui.h"
+#include "ui/main/forms.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tavrin"));
+    tavrin::gui::installFontSubstitution();
+    QApplication::setFont(tavrin::gui::gothic(9));
+    tavrin::gui::installMessageBox();
+    tavrin::ui::forms::showMainWindow();
+    return app.exec();
+}
+#else
 #include <cstdio>
 
 int main() {
-    std::puts("Tavrin: the main window is not built yet; the rename engine and its tests are.");
-    return 0;
+    std::puts("Tavrin was built without Qt 6: only the engine and its tests are here.");
+    return 1;
 }
+#endif
