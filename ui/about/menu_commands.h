@@ -1,0 +1,21 @@
+// The bodies of the main window's two help-menu commands.
+#pragma once
+
+class QWidget;
+
+namespace tavrin::ui {
+
+class AboutBox;
+
+// "Readme": opens readme.txt of the program's folder in the text editor,
+// minimised and activated, and returns at once.
+void showReadme();
+
+// "バージョン": hides `mainWindow` and shows the About box in its place, loading
+// it the first time; the box shows `mainWindow` again when it goes away.
+void showAboutInPlaceOf(QWidget* mainWindow);
+
+// The About box once loaded, else nullptr.
+AboutBox* loadedAboutBox();
+
+} // namespace tavrin::ui
