@@ -136,6 +136,13 @@ private slots:
         QVERIFY(main.isHidden());
         QTest::keyClick(box, Qt::Key_Escape);
         QVERIFY(main.isVisible());
+
+        // Closing the box while the main window is hidden must not end the program.
+        QSignalSpy lastClosed(qApp, &QGuiApplication::lastWindowClosed);
+        tavrin::ui::showAboutInPlaceOf(&main);
+        QVERIFY(box->close());
+        QVERIFY(main.isVisible());
+        QCOMPARE(lastClosed.count(), 0);
     }
 
     void sysInfoWithNothingRegisteredShowsTheMessageAndStays() {

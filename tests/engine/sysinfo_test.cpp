@@ -9,6 +9,11 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <thread>
+#ifndef _WIN32
+#include <cerrno>
+#include <sys/wait.h>
+#endif
 #include <string>
 #include <vector>
 
@@ -235,5 +240,37 @@ TEST(ReadmeCommandLine, SeparatorIsAddedEvenAtADriveRoot) {
     const std::string sep(1, platform::separator());
     EXPECT_EQ(readmeCommandLine("C:" + sep), "NOTEPAD C:" + sep + sep + "readme.txt");
 }
+
+#ifndef _WIN32
+// The real program start. The script's path holds a space: it only runs if the
+// rest of the line reaches sh as one argument. The intermediate child is reaped
+// at once, so no zombie is left behind.
+TEST(StartProgram, RunsDetachedWithTheRestAsOneArgumentAndLeavesNoZombie) {
+    const fs::path dir = fs::temp_directory_path() / "tavrin start test";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const fs::path script = dir / "write mark.sh";
+    const fs::path mark = dir / "mark";
+    std::ofstream(script) << "echo ok > '" << mark.string() << ".tmp' && mv '" << mark.string()
+                          << ".tmp' '" << mark.string() << "'\n";
+    ASSERT_TRUE(platform::startProgram("sh " + script.string(), platform::showNormal));
+    for (int i = 0; i < 500 && !fs::exists(mark); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::ifstream in(mark);
+    std::string got;
+    std::getline(in, got);
+    EXPECT_EQ(got, "ok");
+    errno = 0;
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "a child is left to reap";
+    EXPECT_EQ(errno, ECHILD);
+    fs::remove_all(dir);
+}
+
+TEST(StartProgram, MissingProgramIsReportedAsNotStarted) {
+    EXPECT_FALSE(platform::startProgram("tavrin-no-such-program x", platform::showNormal));
+    EXPECT_FALSE(platform::startFile("/nonexistent/tavrin/msinfo32.exe", platform::showNormal));
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
+}
+#endif
 
 } // namespace
