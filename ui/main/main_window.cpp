@@ -8,6 +8,7 @@
 #include "platform/gui/gui.h"
 #include "platform/gui/lists.h"
 #include "resources/app_icon.h"
+#include "ui/about/menu_commands.h"
 #include "ui/main/forms.h"
 #include "ui/restore/restore_dialog.h"
 
@@ -592,8 +593,16 @@ void MainWindow::ReNm_Click() {
 
 // --- Menu ------------------------------------------------------------------------
 
-void MainWindow::con32_Click() {}
+void MainWindow::con32_Click() {
+    if (!running_) {
+        showReadme();
+    }
+}
 
-void MainWindow::con3_Click() {}
+void MainWindow::con3_Click() {
+    if (!running_) {
+        showAboutInPlaceOf(this);
+    }
+}
 
 } // namespace tavrin::ui

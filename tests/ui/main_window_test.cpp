@@ -1,0 +1,408 @@
+#include "engine/help_text.h"
+#include "engine/tavrinM.h"
+#include "platform/codepage.h"
+#include "platform/fs.h"
+#include "platform/gui/lists.h"
+#include "ui/main/forms.h"
+#include "ui/main/main_window.h"
+#include "ui/restore/restore_dialog.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+using tavrin::ui::MainWindow;
+
+namespace {
+
+QString qs(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+QStringList listed(const tavrin::gui::FileList* list) {
+    QStringList out;
+    for (long i = 0; i < list->listCount(); ++i) {
+        out << qs(list->list(i));
+    }
+    return out;
+}
+
+} // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir temp;
+    fs::path dir, prog;
+    QStringList messages;
+    int ends = 0;
+    MainWindow* w = nullptr;
+
+    void makeFiles(const fs::path& folder, std::initializer_list<const char*> names) {
+        fs::create_directories(folder);
+        for (const char* name : names) {
+            std::ofstream(folder / name) << name;
+        }
+    }
+    // Opens `folder` in Dir1 as a double-click would.
+    void openFolder(const fs::path& folder) { QVERIFY(w->Dir1->setPath(folder.string()).ok()); }
+    std::string readHistory(const char* name) {
+        std::ifstream in(prog / name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    QString help(int n) {
+        tavrin::FillHelpText();
+        return qs(tavrinM::HelpText[static_cast<size_t>(n)]);
+    }
+    QWidget* focusAfterTab() {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        return QApplication::focusWidget();
+    }
+
+private slots:
+    void init() {
+        QVERIFY(temp.isValid());
+        dir = fs::path(temp.path().toStdString()) / "files";
+        prog = fs::path(temp.path().toStdString()) / "prog";
+        fs::remove_all(dir);
+        fs::remove_all(prog);
+        fs::create_directories(prog);
+        makeFiles(dir, {"notes.txt", "photo1.jpg", "photo2.jpg", "A.TXT", ".hidden.txt"});
+        tavrin::platform::setProgramFolderForTesting(prog.string());
+        messages.clear();
+        ends = 0;
+        tavrinM::setMessageFunction([this](const std::string& t) { messages << qs(t); });
+        tavrin::ui::forms::setEndProgram([this] { ++ends; });
+        QDir::setCurrent(temp.path());
+        w = tavrin::ui::forms::loadMainWindow();
+        w->showCentred();
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+    }
+
+    void cleanup() {
+        tavrin::ui::forms::unloadMainWindow();
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            if (qobject_cast<tavrin::ui::RestoreDialog*>(top)) {
+                delete top;
+            }
+        }
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        tavrinM::setMessageFunction({});
+        tavrin::platform::setProgramFolderForTesting({});
+        tavrin::platform::setHistoryCodePageForTesting(0);
+    }
+
+    void startState() {
+        QCOMPARE(w->objectName(), QStringLiteral("メイン"));
+        QCOMPARE(w->windowTitle(), QStringLiteral("Tavrin"));
+        QCOMPARE(w->centralWidget()->size(), QSize(503, 279));
+        QVERIFY(!w->StrB->isEnabled());
+        QVERIFY(w->CoGet->isEnabled());
+        QVERIFY(w->RenC->isChecked());
+        QVERIFY(!w->LCk->isChecked() && !w->KaC->isChecked() && !w->KacC->isChecked());
+        QVERIFY(w->NewK->isHidden());
+        QVERIFY(w->NewNa->isEnabled());
+        QCOMPARE(w->NewNa->palette().color(QPalette::Base), QColor(128, 128, 255));
+        QCOMPARE(w->GetCN->count(), 0);
+        QCOMPARE(w->OpTb->currentIndex(), 0);
+        QCOMPARE(w->PB->value(), 0);
+        QCOMPARE(w->LHlp->text(), help(4));
+        QVERIFY(w->LHlp->text().contains(QStringLiteral("support@tavrin.example.com　までご連絡")));
+        QCOMPARE(w->File1->pattern(), std::string("*.*"));
+        QCOMPARE(w->Dir1->path(), temp.path().toStdString());
+        // Geometry in twips: the option tab control and a control on one of its pages.
+        QCOMPARE(w->OpTb->geometry(), QRect(8, 112, 164, 137));
+        QCOMPARE(w->Frame2->geometry(), QRect(8, 32, 145, 89));
+        QCOMPARE(w->Frame2->parentWidget(), w->OpTb);
+        QVERIFY(w->Frame2->geometry().top() >= w->OpTb->tabBar()->geometry().bottom());
+        QCOMPARE(w->PB->geometry(), QRect(8, 256, 489, 17));
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(w->OpTb->tabBar()->tabRect(i).width(), 41);
+        }
+        QCOMPARE(w->OpTb->tabText(2), QStringLiteral("ショ"));
+    }
+
+    void focusOrderFollowsTheTable() {
+        w->File1->setFocus();
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(w->File1));
+        // Tab "オ" shown: from OpTb straight to NewNa, past the hidden pages.
+        for (QWidget* next : {static_cast<QWidget*>(w->Drive1), static_cast<QWidget*>(w->Dir1),
+                              static_cast<QWidget*>(w->Command1)}) {
+            QCOMPARE(focusAfterTab(), next); // StrB is disabled and passed over
+        }
+        QCOMPARE(focusAfterTab(), w->OpTb->tabBar());
+        QCOMPARE(focusAfterTab(), static_cast<QWidget*>(w->NewNa));
+        QCOMPARE(focusAfterTab(), static_cast<QWidget*>(w->CoGet));
+        // Tab "ショ" shown: LCk then RenC.
+        w->OpTb->setCurrentIndex(2);
+        w->OpTb->tabBar()->setFocus();
+        QCOMPARE(focusAfterTab(), static_cast<QWidget*>(w->LCk));
+        QCOMPARE(focusAfterTab(), static_cast<QWidget*>(w->RenC));
+        QCOMPARE(focusAfterTab(), static_cast<QWidget*>(w->NewNa));
+    }
+
+    void numberingPairFlipsBothEveryClick() {
+        QTest::mouseClick(w->LCk, Qt::LeftButton, {}, QPoint(6, 6));
+        w->OpTb->setCurrentIndex(2);
+        QTest::mouseClick(w->LCk, Qt::LeftButton, {}, QPoint(6, 6));
+        QVERIFY(!w->LCk->isChecked() && w->RenC->isChecked());
+        QTest::mouseClick(w->LCk, Qt::LeftButton, {}, QPoint(6, 6));
+        QVERIFY(w->LCk->isChecked() && !w->RenC->isChecked());
+        QTest::mouseClick(w->RenC, Qt::LeftButton, {}, QPoint(6, 6));
+        QVERIFY(!w->LCk->isChecked() && w->RenC->isChecked());
+        QTest::mouseClick(w->RenC, Qt::LeftButton, {}, QPoint(6, 6));
+        QVERIFY(w->LCk->isChecked() && !w->RenC->isChecked());
+    }
+
+    void extensionOptions_data() {
+        QTest::addColumn<QString>("clicks"); // K = KaC, C = KacC, in order
+        QTest::addColumn<bool>("newKShown");
+        QTest::addColumn<bool>("baseEnabled");
+        QTest::newRow("neither") << "" << false << true;
+        QTest::newRow("KaC") << "K" << true << true;
+        QTest::newRow("KacC") << "C" << true << false;
+        QTest::newRow("KacC then KaC") << "CK" << false << false;
+        QTest::newRow("KaC then KacC") << "KC" << false << true;
+        QTest::newRow("both, KaC off") << "KCK" << true << false;
+        QTest::newRow("both, KacC off") << "KCC" << true << true;
+        QTest::newRow("KacC twice") << "CC" << false << true;
+    }
+
+    void extensionOptions() {
+        QFETCH(QString, clicks);
+        QFETCH(bool, newKShown);
+        QFETCH(bool, baseEnabled);
+        w->OpTb->setCurrentIndex(1);
+        w->NewK->setText(QStringLiteral("zip"));
+        for (const QChar c : clicks) {
+            QTest::mouseClick(c == 'K' ? w->KaC : w->KacC, Qt::LeftButton, {}, QPoint(6, 6));
+        }
+        QCOMPARE(w->NewK->isVisible(), newKShown);
+        QCOMPARE(w->NewNa->isEnabled(), baseEnabled);
+        QCOMPARE(w->NewNa->palette().color(QPalette::Base),
+                 baseEnabled ? QColor(128, 128, 255) : w->NewNa->palette().color(QPalette::Button));
+        QCOMPARE(w->NewK->text(), QStringLiteral("zip")); // hiding keeps the text
+    }
+
+    void tabsShowTheirHelp() {
+        w->OpTb->setCurrentIndex(2);
+        QCOMPARE(w->LHlp->text(), help(2));
+        w->OpTb->setCurrentIndex(3);
+        QCOMPARE(w->LHlp->text(), help(3));
+        w->OpTb->setCurrentIndex(0);
+        QCOMPARE(w->LHlp->text(), QString());
+        w->OpTb->setCurrentIndex(1);
+        QCOMPARE(w->LHlp->text(), help(1));
+        QVERIFY(w->Frame2->isVisible() && !w->Frame3->isVisible() && !w->Label2->isVisible());
+    }
+
+    void clicksInTheListsShowEntryFive() {
+        openFolder(dir);
+        w->OpTb->setCurrentIndex(0);
+        QTest::mouseClick(w->File1->viewport(), Qt::LeftButton, {},
+                          w->File1->visualRect(w->File1->model()->index(0, 0)).center());
+        QCOMPARE(w->LHlp->text(), help(5));
+        QCOMPARE(listed(w->File1).size(), 4); // nothing selected, nothing changed
+        w->OpTb->setCurrentIndex(0);
+        const std::string before = w->Dir1->path();
+        QTest::mouseClick(w->Dir1->viewport(), Qt::LeftButton, {},
+                          w->Dir1->visualRect(w->Dir1->model()->index(0, 0)).center());
+        QCOMPARE(w->LHlp->text(), help(5));
+        QCOMPARE(w->Dir1->path(), before);
+    }
+
+    void collectionThenFolderReset() {
+        openFolder(dir);
+        QCOMPARE(listed(w->File1), QStringList({"A.TXT", "notes.txt", "photo1.jpg", "photo2.jpg"}));
+        QTest::mouseClick(w->CoGet, Qt::LeftButton);
+        // Exact comparison keeps TXT and txt apart; each at its last occurrence.
+        QCOMPARE(w->GetCN->count(), 3);
+        QCOMPARE(w->GetCN->item(0)->text(), QStringLiteral("TXT"));
+        QCOMPARE(w->GetCN->item(1)->text(), QStringLiteral("txt"));
+        QCOMPARE(w->GetCN->item(2)->text(), QStringLiteral("jpg"));
+        // Selecting TXT lists both spellings: the file list ignores letter case.
+        QCOMPARE(listed(w->File1), QStringList({"A.TXT", "notes.txt"}));
+    }
+
+    void patternFollowsTheExtensionList() {
+        fs::remove(dir / "A.TXT");
+        openFolder(dir);
+        QSignalSpy spy(w->File1, &tavrin::gui::FileList::patternChanged);
+        QTest::mouseClick(w->CoGet, Qt::LeftButton);
+        QCOMPARE(w->GetCNText(), std::string("txt"));
+        QCOMPARE(w->File1->pattern(), std::string("*.txt"));
+        QCOMPARE(listed(w->File1), QStringList({"notes.txt"}));
+        QCOMPARE(w->LHlp->text(), help(6));
+        QVERIFY(!w->CoGet->isEnabled() && w->StrB->isEnabled());
+        QCOMPARE(spy.count(), 1);
+        w->File1->setPattern("*.txt"); // the value it holds: nothing raised
+        QCOMPARE(spy.count(), 1);
+        w->GetCN->setCurrentRow(1);
+        QCOMPARE(listed(w->File1), QStringList({"photo1.jpg", "photo2.jpg"}));
+        QCOMPARE(spy.count(), 2);
+
+        // A folder change resets everything the collection set up.
+        openFolder(dir.parent_path());
+        QCOMPARE(w->GetCN->count(), 0);
+        QCOMPARE(w->File1->pattern(), std::string("*.*"));
+        QCOMPARE(w->File1->path(), dir.parent_path().string());
+        QVERIFY(w->CoGet->isEnabled() && !w->StrB->isEnabled());
+    }
+
+    void emptyFolderSaysSo() {
+        fs::create_directories(dir / "empty");
+        openFolder(dir / "empty");
+        const QString before = w->LHlp->text();
+        QTest::mouseClick(w->CoGet, Qt::LeftButton);
+        QCOMPARE(messages, QStringList({"ファイルが存在しません"}));
+        QVERIFY(w->CoGet->isEnabled() && !w->StrB->isEnabled());
+        QCOMPARE(w->LHlp->text(), before);
+    }
+
+    void unreadableFolderKeepsTheListsTogether() {
+        openFolder(dir);
+        const fs::path locked = dir / "locked";
+        fs::create_directories(locked);
+        if (::geteuid() == 0) {
+            // root reads every folder: take one that is not there instead
+            fs::remove(locked);
+        } else {
+            fs::permissions(locked, fs::perms::none);
+        }
+        const tavrin::platform::Status s = w->Dir1->setPath(locked.string());
+        QVERIFY(!s.ok());
+        QCOMPARE(w->Dir1->path(), dir.string());
+        QCOMPARE(w->File1->path(), dir.string());
+        fs::permissions(locked, fs::perms::owner_all, *new std::error_code);
+    }
+
+    void fileListLeavesOutWhatTheHistoryCannotHold() {
+        QVERIFY(tavrin::platform::setHistoryCodePageForTesting(932));
+        makeFiles(dir, {"ok.txt", "tab\there.txt", "smile\xF0\x9F\x98\x80.txt", "写真.txt"});
+        openFolder(dir);
+        const QStringList names = listed(w->File1);
+        QVERIFY(names.contains("ok.txt") && names.contains(QStringLiteral("写真.txt")));
+        QVERIFY(!names.contains(".hidden.txt"));
+        QCOMPARE(names.filter("tab").size(), 0);
+        QCOMPARE(names.filter("smile").size(), 0);
+    }
+
+    void startRunsAndCompletes() {
+        fs::remove(dir / "A.TXT");
+        openFolder(dir);
+        QTest::mouseClick(w->CoGet, Qt::LeftButton);
+        w->GetCN->setCurrentRow(1); // jpg
+        w->NewNa->setText(QStringLiteral("trip"));
+        QTest::mouseClick(w->StrB, Qt::LeftButton);
+        QCOMPARE(messages, QStringList({"変更完了"}));
+        QVERIFY(fs::exists(dir / "trip0.jpg") && fs::exists(dir / "trip1.jpg"));
+        QCOMPARE(w->GetCNText(), std::string("txt")); // first entry selected again
+        QVERIFY(w->NewNa->text().isEmpty());
+        QCOMPARE(w->PB->value(), 0);
+        QVERIFY(w->StrB->isEnabled());
+        QVERIFY(w->Dir1->isEnabled() && w->GetCN->isEnabled());
+    }
+
+    void refusalSwitchesToTabOne() {
+        openFolder(dir);
+        QTest::mouseClick(w->CoGet, Qt::LeftButton);
+        w->OpTb->setCurrentIndex(2);
+        w->KaC->setChecked(true);
+        w->KacC->setChecked(true);
+        QTest::mouseClick(w->StrB, Qt::LeftButton);
+        QCOMPARE(messages, QStringList({"オプション 変更はどちらか一方のみ選択可能です"}));
+        QCOMPARE(w->OpTb->currentIndex(), 1);
+        QCOMPARE(w->LHlp->text(), help(1));
+    }
+
+    void undoWithoutHistoryLeavesTheWindowAlone() {
+        openFolder(dir);
+        w->NewNa->setText(QStringLiteral("keep"));
+        w->ReNm_Click();
+        QCOMPARE(messages, QStringList({"変更履歴がありません"}));
+        QCOMPARE(tavrin::ui::forms::mainWindow(), w);
+        QCOMPARE(w->NewNa->text(), QStringLiteral("keep"));
+        QCOMPARE(w->Dir1->path(), dir.string());
+    }
+
+    void unreadableHistoryNeverLeavesNoWindow() {
+        std::ofstream(prog / "Old.ini", std::ios::binary) << "-/x/\r\na\r\nb\r\n";
+        w->ReNm_Click();
+        QCOMPARE(messages.size(), 1);
+        QVERIFY(messages[0].startsWith(QStringLiteral("変更履歴を読み込めません：") +
+                                       qs((prog / "New.ini").string()) + "\n"));
+        QCOMPARE(tavrin::ui::forms::mainWindow(), w);
+        QVERIFY(w->isVisible());
+    }
+
+    void undoGivesWayToTheDialogAndComesBackInStartState() {
+        fs::remove(dir / "A.TXT");
+        openFolder(dir);
+        QTest::mouseClick(w->CoGet, Qt::LeftButton);
+        w->NewNa->setText(QStringLiteral("n"));
+        QTest::mouseClick(w->StrB, Qt::LeftButton);
+        QVERIFY(fs::exists(dir / "n0.txt"));
+        messages.clear();
+
+        MainWindow* old = w;
+        w->ReNm_Click();
+        MainWindow* reloaded = tavrin::ui::forms::mainWindow();
+        QVERIFY(reloaded != nullptr && reloaded != old);
+        QVERIFY(!reloaded->isVisible());
+        tavrin::ui::RestoreDialog* dialog = nullptr;
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            if (auto* d = qobject_cast<tavrin::ui::RestoreDialog*>(top); d && d->isVisible()) {
+                dialog = d;
+            }
+        }
+        QVERIFY(dialog != nullptr);
+        QCOMPARE(dialog->ListOldName->item(0)->text(), QStringLiteral("notes.txt"));
+        QTest::mouseClick(dialog->Command1, Qt::LeftButton);
+        QCOMPARE(messages, QStringList({"復元完了"}));
+        QVERIFY(fs::exists(dir / "notes.txt"));
+        w = reloaded;
+        QVERIFY(w->isVisible());
+        QCOMPARE(w->GetCN->count(), 0);
+        QVERIFY(!w->StrB->isEnabled());
+        QCOMPARE(w->LHlp->text(), help(4));
+    }
+
+    void nameClashLeadsIntoTheRestore() {
+        fs::remove_all(dir);
+        makeFiles(dir, {"a.jpg", "b.jpg", "n1.jpg"}); // b.jpg's new name is taken
+        openFolder(dir);
+        QTest::mouseClick(w->CoGet, Qt::LeftButton);
+        w->NewNa->setText(QStringLiteral("n"));
+        QTest::mouseClick(w->StrB, Qt::LeftButton);
+        QCOMPARE(messages.first(),
+                 QStringLiteral("既に同名のファイルが存在します、ファイル名を変更してください。"));
+        QVERIFY(tavrin::ui::forms::mainWindow() != w);
+        w = tavrin::ui::forms::mainWindow();
+        QVERIFY(fs::exists(dir / "n0.jpg") && fs::exists(dir / "b.jpg"));
+        QCOMPARE(readHistory("New.ini"), "-" + dir.string() + "/\r\nn0.jpg\r\n");
+    }
+
+    void endEndsTheProgram() {
+        QTest::mouseClick(w->Command1, Qt::LeftButton);
+        QCOMPARE(ends, 1);
+        w->close();
+        QCOMPARE(ends, 2);
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "main_window_test.moc"
