@@ -1,0 +1,220 @@
+#include "platform/fs.h"
+#include "platform/fs_internal.h"
+#include "platform/win32_text.h"
+
+#include <windows.h>
+
+namespace tavrin::platform {
+
+namespace {
+
+std::string programFolderOverride;
+
+Status fromError(DWORD code) {
+    return Status::failure(detail::systemMessage(code));
+}
+
+// Hidden and system files are not offered for renaming, nor are folders.
+bool isOrdinaryAttributes(DWORD attributes) {
+    return (attributes &
+            (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) == 0;
+}
+
+bool isSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+} // namespace
+
+char separator() {
+    return '\\';
+}
+
+Status renameNoReplace(const std::string& from, const std::string& to) {
+    // Without MOVEFILE_REPLACE_EXISTING the system refuses an existing target.
+    if (MoveFileExW(detail::toWide(from).c_str(), detail::toWide(to).c_str(), 0)) {
+        return Status::success();
+    }
+    const DWORD code = GetLastError();
+    if (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS) {
+        return {Status::Kind::TargetExists, detail::systemMessage(code)};
+    }
+    return fromError(code);
+}
+
+Status replaceFile(const std::string& from, const std::string& to) {
+    if (MoveFileExW(detail::toWide(from).c_str(), detail::toWide(to).c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return Status::success();
+    }
+    return fromError(GetLastError());
+}
+
+Status removeFile(const std::string& path) {
+    if (DeleteFileW(detail::toWide(path).c_str())) {
+        return Status::success();
+    }
+    const DWORD code = GetLastError();
+    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) {
+        return Status::success();
+    }
+    return fromError(code);
+}
+
+bool isOrdinaryFile(const std::string& path, Status* error) {
+    if (path.empty() || isSeparator(path.back())) {
+        return false;
+    }
+    const DWORD attributes = GetFileAttributesW(detail::toWide(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD code = GetLastError();
+        if (code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND &&
+            code != ERROR_INVALID_NAME && error != nullptr) {
+            *error = fromError(code);
+        }
+        return false;
+    }
+    return isOrdinaryAttributes(attributes);
+}
+
+bool isAbsoluteFolder(std::string_view text) {
+    if (text.empty() || text.back() != '\\') {
+        return false;
+    }
+    // A drive ("C:\...") or a share ("\\server\share\...").
+    const bool drive = text.size() >= 3 &&
+                       ((text[0] >= 'A' && text[0] <= 'Z') || (text[0] >= 'a' && text[0] <= 'z')) &&
+                       text[1] == ':' && text[2] == '\\';
+    const bool share = text.size() >= 3 && text[0] == '\\' && text[1] == '\\';
+    return drive || share;
+}
+
+std::string programFolder() {
+    if (!programFolderOverride.empty()) {
+        return programFolderOverride;
+    }
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n =
+            GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n == 0) {
+            return ".";
+        }
+        if (n < buffer.size()) {
+            buffer.resize(n);
+            break;
+        }
+        buffer.resize(buffer.size() * 2); // truncated: try a larger buffer
+    }
+    const auto slash = buffer.find_last_of(L"\\/");
+    if (slash == std::wstring::npos) {
+        return ".";
+    }
+    // At a drive root keep the separator ("C:\"), as a folder path needs it.
+    const bool atRoot = slash == 2 && buffer[1] == L':';
+    return detail::toUtf8(buffer.substr(0, atRoot ? slash + 1 : slash));
+}
+
+void setProgramFolderForTesting(const std::string& folder) {
+    programFolderOverride = folder;
+}
+
+namespace detail {
+
+std::vector<std::string> ordinaryFileNames(const std::string& folder, Status* error) {
+    std::vector<std::string> names;
+    std::string pattern = folder;
+    if (pattern.empty() || !isSeparator(pattern.back())) {
+        pattern.push_back('\\');
+    }
+    pattern.push_back('*');
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileExW(toWide(pattern).c_str(), FindExInfoBasic, &data,
+                                   FindExSearchNameMatch, nullptr, 0);
+    if (find == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        if (code != ERROR_FILE_NOT_FOUND && error != nullptr) {
+            *error = fromError(code);
+        }
+        return names;
+    }
+    do {
+        if (isOrdinaryAttributes(data.dwFileAttributes)) {
+            names.push_back(toUtf8(data.cFileName));
+        }
+    } while (FindNextFileW(find, &data));
+    const DWORD code = GetLastError();
+    if (code != ERROR_NO_MORE_FILES && error != nullptr) {
+        *error = fromError(code);
+    }
+    FindClose(find);
+    return names;
+}
+
+FileHandle openForOutput(const std::string& path, Status* error) {
+    HANDLE file = CreateFileW(toWide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        if (error != nullptr) {
+            *error = fromError(GetLastError());
+        }
+        return invalidHandle;
+    }
+    return reinterpret_cast<FileHandle>(file);
+}
+
+Status writeAll(FileHandle handle, std::string_view data) {
+    HANDLE file = reinterpret_cast<HANDLE>(handle);
+    while (!data.empty()) {
+        DWORD written = 0;
+        const DWORD chunk = data.size() > 0x40000000 ? 0x40000000 : static_cast<DWORD>(data.size());
+        if (!WriteFile(file, data.data(), chunk, &written, nullptr)) {
+            return fromError(GetLastError());
+        }
+        data.remove_prefix(written);
+    }
+    return Status::success();
+}
+
+Status truncateTo(FileHandle handle, unsigned long long size) {
+    HANDLE file = reinterpret_cast<HANDLE>(handle);
+    LARGE_INTEGER position;
+    position.QuadPart = static_cast<LONGLONG>(size);
+    if (!SetFilePointerEx(file, position, nullptr, FILE_BEGIN) || !SetEndOfFile(file)) {
+        return fromError(GetLastError());
+    }
+    return Status::success();
+}
+
+void closeHandle(FileHandle handle) {
+    CloseHandle(reinterpret_cast<HANDLE>(handle));
+}
+
+Status readWholeFile(const std::string& path, std::string& content) {
+    HANDLE file = CreateFileW(toWide(path).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return fromError(GetLastError());
+    }
+    content.clear();
+    char buf[65536];
+    for (;;) {
+        DWORD n = 0;
+        if (!ReadFile(file, buf, sizeof buf, &n, nullptr)) {
+            const DWORD code = GetLastError();
+            CloseHandle(file);
+            return fromError(code);
+        }
+        if (n == 0) {
+            break;
+        }
+        content.append(buf, n);
+    }
+    CloseHandle(file);
+    return Status::success();
+}
+
+} // namespace detail
+
+} // namespace tavrin::platform

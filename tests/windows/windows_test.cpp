@@ -1,0 +1,172 @@
+// Cases that only the Windows build can show: the ANSI code page, file
+// attributes, drive roots and the system's own clash codes.
+#include "engine/tavrinM.h"
+#include "platform/codepage.h"
+#include "platform/fs.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+namespace {
+
+namespace p = tavrin::platform;
+
+std::wstring wide(const std::string& s) {
+    const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), out.data(), n);
+    return out;
+}
+
+// A fresh folder under the system's temporary folder, UTF-8, ending in "\".
+class WinFolder : public ::testing::Test {
+protected:
+    void SetUp() override {
+        wchar_t temp[MAX_PATH];
+        ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
+        std::wstring base = temp;
+        base += L"tavrin-win-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                std::to_wstring(GetTickCount64());
+        ASSERT_TRUE(CreateDirectoryW(base.c_str(), nullptr));
+        wbase = base + L"\\";
+        int n = WideCharToMultiByte(CP_UTF8, 0, wbase.data(), static_cast<int>(wbase.size()),
+                                    nullptr, 0, nullptr, nullptr);
+        folder.assign(static_cast<std::size_t>(n), '\0');
+        WideCharToMultiByte(CP_UTF8, 0, wbase.data(), static_cast<int>(wbase.size()), folder.data(),
+                            n, nullptr, nullptr);
+    }
+    void TearDown() override {
+        WIN32_FIND_DATAW data;
+        HANDLE h = FindFirstFileW((wbase + L"*").c_str(), &data);
+        if (h != INVALID_HANDLE_VALUE) {
+            do {
+                const std::wstring path = wbase + data.cFileName;
+                SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileW(path.c_str());
+            } while (FindNextFileW(h, &data));
+            FindClose(h);
+        }
+        RemoveDirectoryW(wbase.c_str());
+    }
+    void make(const std::string& name, const std::string& content, DWORD attributes = 0) {
+        HANDLE h = CreateFileW(wide(folder + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE) << name;
+        DWORD written = 0;
+        WriteFile(h, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+        CloseHandle(h);
+        if (attributes != 0) {
+            ASSERT_TRUE(SetFileAttributesW(wide(folder + name).c_str(), attributes));
+        }
+    }
+    std::string read(const std::string& name) {
+        std::string content;
+        EXPECT_TRUE(tavrin::platform::isOrdinaryFile(folder + name) ||
+                    GetFileAttributesW(wide(folder + name).c_str()) != INVALID_FILE_ATTRIBUTES);
+        HANDLE h = CreateFileW(wide(folder + name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+        if (h == INVALID_HANDLE_VALUE) {
+            return "<missing>";
+        }
+        char buf[256];
+        DWORD n = 0;
+        ReadFile(h, buf, sizeof buf, &n, nullptr);
+        CloseHandle(h);
+        return std::string(buf, n);
+    }
+
+    std::wstring wbase;
+    std::string folder;
+};
+
+TEST(WindowsSystem, BuildRunsOnWindowsWithCodePage932) {
+    EXPECT_EQ(p::separator(), '\\');
+    // The script runs the suite in a Japanese locale: the ANSI code page is 932,
+    // and the history code page follows it.
+    EXPECT_EQ(GetACP(), 932u);
+    EXPECT_EQ(p::historyCodePage().number(), 932);
+    std::string bytes;
+    ASSERT_TRUE(p::historyCodePage().encode("写真.jpg", bytes));
+    EXPECT_EQ(bytes, "\x8e\xca\x90\x5e.jpg");
+    EXPECT_FALSE(p::historyCodePage().encode("\xf0\x9f\x98\x80.jpg", bytes)) << "emoji";
+    EXPECT_FALSE(p::historyCodePage().encode("caf\xc3\xa9", bytes)) << "no best-fit e for é";
+}
+
+TEST(WindowsSystem, AbsoluteFolderNeedsDriveOrShareAndTrailingSeparator) {
+    EXPECT_TRUE(p::isAbsoluteFolder("C:\\"));
+    EXPECT_TRUE(p::isAbsoluteFolder("c:\\photos\\"));
+    EXPECT_TRUE(p::isAbsoluteFolder("\\\\server\\share\\"));
+    EXPECT_FALSE(p::isAbsoluteFolder("C:\\photos"));
+    EXPECT_FALSE(p::isAbsoluteFolder("photos\\"));
+    EXPECT_FALSE(p::isAbsoluteFolder("-name\\"));
+}
+
+// A drive root as program folder keeps its separator, so the history path
+// there holds two of them; the system still finds the file.
+TEST(WindowsSystem, DriveRootProgramFolderGivesHistoryPathWithTwoSeparators) {
+    p::setProgramFolderForTesting("C:\\");
+    tavrinM::SetHistoryPaths();
+    p::setProgramFolderForTesting("");
+    EXPECT_EQ(tavrinM::OldIniPath, "C:\\\\Old.ini");
+    EXPECT_EQ(tavrinM::NewIniPath, "C:\\\\New.ini");
+    EXPECT_NE(GetFileAttributesW(L"C:\\\\windows"), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(WindowsSystem, ProgramFolderIsTheExecutablesFolder) {
+    wchar_t exe[MAX_PATH];
+    ASSERT_GT(GetModuleFileNameW(nullptr, exe, MAX_PATH), 0u);
+    std::wstring path = exe;
+    path.resize(path.find_last_of(L'\\'));
+    EXPECT_EQ(wide(p::programFolder()), path);
+}
+
+TEST_F(WinFolder, HiddenSystemFilesAndFoldersAreNotOrdinary) {
+    make("plain.jpg", "a");
+    make("hidden.jpg", "b", FILE_ATTRIBUTE_HIDDEN);
+    make("system.jpg", "c", FILE_ATTRIBUTE_SYSTEM);
+    make("readonly.jpg", "d", FILE_ATTRIBUTE_READONLY);
+    make(".dot.jpg", "e"); // a leading dot means nothing on Windows
+    ASSERT_TRUE(CreateDirectoryW(wide(folder + "sub.jpg").c_str(), nullptr));
+
+    EXPECT_TRUE(p::isOrdinaryFile(folder + "plain.jpg"));
+    EXPECT_TRUE(p::isOrdinaryFile(folder + "readonly.jpg"));
+    EXPECT_TRUE(p::isOrdinaryFile(folder + ".dot.jpg"));
+    EXPECT_FALSE(p::isOrdinaryFile(folder + "hidden.jpg"));
+    EXPECT_FALSE(p::isOrdinaryFile(folder + "system.jpg"));
+    EXPECT_FALSE(p::isOrdinaryFile(folder + "sub.jpg"));
+    p::Status error;
+    EXPECT_FALSE(p::isOrdinaryFile(folder + "none.jpg", &error));
+    EXPECT_TRUE(error.ok()) << "a missing file is no lookup failure";
+
+    const auto names = p::listFiles(folder, "*.JPG");
+    EXPECT_EQ(names, (std::vector<std::string>{".dot.jpg", "plain.jpg", "readonly.jpg"}));
+    RemoveDirectoryW(wide(folder + "sub.jpg").c_str());
+}
+
+TEST_F(WinFolder, ClashInAnyLetterCaseLeavesBothFiles) {
+    make("a.jpg", "first");
+    make("B.JPG", "second");
+    for (const char* target : {"B.JPG", "b.jpg"}) {
+        const p::Status s = p::renameNoReplace(folder + "a.jpg", folder + target);
+        EXPECT_TRUE(s.targetExists()) << target << ": " << s.reason;
+        EXPECT_FALSE(s.reason.empty());
+    }
+    EXPECT_EQ(read("a.jpg"), "first");
+    EXPECT_EQ(read("B.JPG"), "second");
+
+    EXPECT_TRUE(p::renameNoReplace(folder + "a.jpg", folder + "写真.jpg").ok());
+    EXPECT_EQ(read("写真.jpg"), "first");
+    EXPECT_EQ(read("a.jpg"), "<missing>");
+}
+
+TEST_F(WinFolder, MissingFileReasonComesFromTheSystem) {
+    const p::Status s = p::renameNoReplace(folder + "none.jpg", folder + "x.jpg");
+    EXPECT_EQ(s.kind, p::Status::Kind::Failed);
+    EXPECT_FALSE(s.reason.empty());
+    EXPECT_TRUE(p::removeFile(folder + "none.jpg").ok());
+}
+
+} // namespace
