@@ -1,4 +1,5 @@
 #include "platform/program.h"
+#include "platform/win32_text.h"
 
 #include <windows.h>
 
@@ -10,15 +11,7 @@ namespace {
 
 ProgramStarter* fakeStarter = nullptr;
 
-std::wstring wide(const std::string& utf8) {
-    if (utf8.empty())
-        return {};
-    const int n =
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
-    return out;
-}
+using detail::toWide;
 
 // As WinExec does it: the system parses the line and searches for the program
 // when `application` is empty. The handles are closed at once: nobody waits.
@@ -47,13 +40,13 @@ void setProgramStarterForTesting(ProgramStarter* fake) {
 bool startProgram(const std::string& commandLine, int showStyle) {
     if (fakeStarter)
         return fakeStarter->startProgram(commandLine, showStyle);
-    return create({}, wide(commandLine), showStyle);
+    return create({}, toWide(commandLine), showStyle);
 }
 
 bool startFile(const std::string& path, int showStyle) {
     if (fakeStarter)
         return fakeStarter->startFile(path, showStyle);
-    const std::wstring file = wide(path);
+    const std::wstring file = toWide(path);
     return !file.empty() && create(file, L"\"" + file + L"\"", showStyle);
 }
 
