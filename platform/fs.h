@@ -52,8 +52,20 @@ void setProgramFolderForTesting(const std::string& folder);
 std::vector<std::string> listFiles(const std::string& folder, std::string_view pattern,
                                    Status* error = nullptr);
 
+// The names of `names` that match `pattern`, in their order.
+std::vector<std::string> namesMatching(const std::vector<std::string>& names,
+                                       std::string_view pattern);
+
 // The visible subfolders of `folder`, sorted by nameLess.
 std::vector<std::string> listFolders(const std::string& folder, Status* error = nullptr);
+
+// The subfolders (as listFolders) and the files (as listFiles with "*.*") of
+// `folder`, from one reading of it.
+struct FolderContents {
+    std::vector<std::string> folders;
+    std::vector<std::string> files;
+};
+FolderContents listFolder(const std::string& folder, Status* error = nullptr);
 
 // The drives a user would browse: on Windows the drive letters ("C:\"), elsewhere
 // "/" first, then the mounted file systems below /media, /mnt, /run/media and /home.

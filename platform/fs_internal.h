@@ -11,6 +11,11 @@ namespace tavrin::platform::detail {
 // The names of the ordinary, non-hidden files of `folder`, in no order.
 std::vector<std::string> ordinaryFileNames(const std::string& folder, Status* error);
 
+// The non-hidden subfolders and the ordinary files of `folder`, in no order,
+// from one reading of the folder. Either list may be null.
+void readFolder(const std::string& folder, std::vector<std::string>* folders,
+                std::vector<std::string>* files, Status* error);
+
 // Plain file handles for the numbered text files.
 using FileHandle = long long;
 constexpr FileHandle invalidHandle = -1;

@@ -135,14 +135,14 @@ void setProgramFolderForTesting(const std::string& folder) {
 
 namespace detail {
 
-std::vector<std::string> ordinaryFileNames(const std::string& folder, Status* error) {
-    std::vector<std::string> names;
+void readFolder(const std::string& folder, std::vector<std::string>* folders,
+                std::vector<std::string>* files, Status* error) {
     DIR* dir = ::opendir(folder.c_str());
     if (dir == nullptr) {
         if (error != nullptr) {
             *error = fromErrno(errno);
         }
-        return names;
+        return;
     }
     const int fd = ::dirfd(dir);
     for (;;) {
@@ -159,15 +159,26 @@ std::vector<std::string> ordinaryFileNames(const std::string& folder, Status* er
             continue; // also "." and ".."
         }
         bool regular = entry->d_type == DT_REG;
+        bool directory = entry->d_type == DT_DIR;
         if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+            // The type the entry leads to, following a link.
             struct stat st;
-            regular = ::fstatat(fd, name, &st, 0) == 0 && S_ISREG(st.st_mode);
+            const bool found = ::fstatat(fd, name, &st, 0) == 0;
+            regular = found && S_ISREG(st.st_mode);
+            directory = found && S_ISDIR(st.st_mode);
         }
-        if (regular) {
-            names.emplace_back(name);
+        if (regular && files != nullptr) {
+            files->emplace_back(name);
+        } else if (directory && folders != nullptr) {
+            folders->emplace_back(name);
         }
     }
     ::closedir(dir);
+}
+
+std::vector<std::string> ordinaryFileNames(const std::string& folder, Status* error) {
+    std::vector<std::string> names;
+    readFolder(folder, nullptr, &names, error);
     return names;
 }
 

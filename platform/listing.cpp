@@ -4,7 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <numeric>
+#include <utility>
 
 namespace tavrin::platform {
 
@@ -38,8 +38,7 @@ bool matchFolded(const std::u32string& name, const std::u32string& pattern) {
     return p == pattern.size();
 }
 
-bool keyLess(const std::u32string& ka, std::string_view a, const std::u32string& kb,
-             std::string_view b) {
+bool keyLess(std::string_view ka, std::string_view a, std::string_view kb, std::string_view b) {
     if (ka != kb) {
         return ka < kb;
     }
@@ -56,26 +55,38 @@ bool matchesPattern(std::string_view name, std::string_view pattern) {
 }
 
 bool nameLess(std::string_view a, std::string_view b) {
-    return keyLess(foldedText(a), a, foldedText(b), b);
+    return keyLess(foldedKey(a), a, foldedKey(b), b);
 }
 
 void sortNames(std::vector<std::string>& names) {
-    std::vector<std::u32string> keys;
-    keys.reserve(names.size());
-    for (const auto& name : names) {
-        keys.push_back(foldedText(name));
+    // Each name is folded once; the sort moves (key, name) pairs.
+    std::vector<std::pair<std::string, std::string>> keyed;
+    keyed.reserve(names.size());
+    for (auto& name : names) {
+        std::string key = foldedKey(name);
+        keyed.emplace_back(std::move(key), std::move(name));
     }
-    std::vector<std::size_t> order(names.size());
-    std::iota(order.begin(), order.end(), std::size_t{0});
-    std::sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) {
-        return keyLess(keys[x], names[x], keys[y], names[y]);
+    std::sort(keyed.begin(), keyed.end(), [](const auto& x, const auto& y) {
+        return keyLess(x.first, x.second, y.first, y.second);
     });
-    std::vector<std::string> sorted;
-    sorted.reserve(names.size());
-    for (const std::size_t i : order) {
-        sorted.push_back(std::move(names[i]));
+    for (std::size_t i = 0; i < keyed.size(); ++i) {
+        names[i] = std::move(keyed[i].second);
     }
-    names = std::move(sorted);
+}
+
+std::vector<std::string> namesMatching(const std::vector<std::string>& names,
+                                       std::string_view pattern) {
+    if (matchesEverything(pattern)) {
+        return names;
+    }
+    const std::u32string folded = foldedText(pattern);
+    std::vector<std::string> matching;
+    for (const auto& name : names) {
+        if (matchFolded(foldedText(name), folded)) {
+            matching.push_back(name);
+        }
+    }
+    return matching;
 }
 
 std::vector<std::string> listFiles(const std::string& folder, std::string_view pattern,
@@ -91,28 +102,58 @@ std::vector<std::string> listFiles(const std::string& folder, std::string_view p
 }
 
 std::vector<std::string> listFolders(const std::string& folder, Status* error) {
-    namespace fs = std::filesystem;
     std::vector<std::string> names;
-    std::error_code ec;
-    fs::directory_iterator it(fs::u8path(folder), fs::directory_options::skip_permission_denied,
-                              ec);
-    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-        std::error_code typeError;
-        if (!it->is_directory(typeError)) {
-            continue;
-        }
-        const auto u8 = it->path().filename().u8string();
-        std::string name(u8.begin(), u8.end());
-        if (!name.empty() && name.front() != '.') {
-            names.push_back(std::move(name));
-        }
-    }
-    if (ec && error != nullptr) {
-        *error = Status::failure(ec.message());
-    }
+    detail::readFolder(folder, &names, nullptr, error);
     sortNames(names);
     return names;
 }
+
+FolderContents listFolder(const std::string& folder, Status* error) {
+    FolderContents contents;
+    detail::readFolder(folder, &contents.folders, &contents.files, error);
+    sortNames(contents.folders);
+    sortNames(contents.files);
+    return contents;
+}
+
+#ifdef _WIN32
+namespace detail {
+
+// Two readings: the files through the system's own listing, the folders
+// through the standard library.
+void readFolder(const std::string& folder, std::vector<std::string>* folders,
+                std::vector<std::string>* files, Status* error) {
+    Status status;
+    if (files != nullptr) {
+        *files = ordinaryFileNames(folder, &status);
+    }
+    if (folders != nullptr && status.ok()) {
+        namespace fs = std::filesystem;
+        std::error_code ec;
+        fs::directory_iterator it(fs::u8path(folder), fs::directory_options::skip_permission_denied,
+                                  ec);
+        for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+            std::error_code typeError;
+            if (!it->is_directory(typeError)) {
+                continue;
+            }
+            const auto u8 = it->path().filename().u8string();
+            std::string name(u8.begin(), u8.end());
+            if (!name.empty() && name.front() != '.') {
+                folders->push_back(std::move(name));
+            }
+        }
+        if (ec) {
+            status = Status::failure(ec.message());
+        }
+    }
+    if (!status.ok() && error != nullptr) {
+        *error = status;
+    }
+}
+
+} // namespace detail
+#endif
 
 std::string driveOf(const std::string& path) {
     std::string best;

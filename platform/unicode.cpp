@@ -84,6 +84,44 @@ std::u32string foldedText(std::string_view text) {
     return out;
 }
 
+std::string foldedKey(std::string_view text) {
+    std::string key(text);
+    bool ascii = true;
+    for (char& c : key) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            ascii = false;
+            break;
+        }
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c + ('a' - 'A'));
+        }
+    }
+    if (ascii) {
+        return key;
+    }
+    // UTF-8's byte order is the order of its code points; the stand-ins for bad
+    // bytes (U+DC80 up) are written the same way, so they keep their place too.
+    key.clear();
+    for (const char32_t c : foldedText(text)) {
+        if (c < 0x80) {
+            key.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            key.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            key.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            key.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            key.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            key.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            key.push_back(static_cast<char>(0xF0 | (c >> 18)));
+            key.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            key.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            key.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return key;
+}
+
 std::size_t codePointCount(std::string_view text) {
     std::size_t n = 0;
     for (const char c : text) {

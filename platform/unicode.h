@@ -19,6 +19,10 @@ char32_t foldCase(char32_t c);
 // Decodes and folds a whole text.
 std::u32string foldedText(std::string_view text);
 
+// The folded text as bytes that compare, byte by byte, in the order of the
+// folded code points: a cheap sort key (no decoding for ASCII names).
+std::string foldedKey(std::string_view text);
+
 // Number of code points in valid UTF-8 text.
 std::size_t codePointCount(std::string_view text);
 

@@ -131,10 +131,11 @@ FolderList::FolderList(QWidget* parent) : QListView(parent), model_(new NameMode
 platform::Status FolderList::setPath(const std::string& path) {
     const std::string target = normalised(path);
     platform::Status error;
-    std::vector<std::string> subfolders = platform::listFolders(target, &error);
+    platform::FolderContents contents = platform::listFolder(target, &error);
     if (!error.ok()) {
         return error;
     }
+    const std::vector<std::string>& subfolders = contents.folders;
     // The folders from the root down to the target, then its subfolders.
     std::vector<std::string> chain;
     for (std::string p = target;; p = parentOf(p)) {
@@ -164,6 +165,7 @@ platform::Status FolderList::setPath(const std::string& path) {
         icons.push_back(closedIcon);
     }
     entries_ = entries;
+    files_ = std::move(contents.files);
     model_->setIcons(std::move(icons));
     model_->setNames(std::move(entries), std::move(shown));
     setCurrentIndex(model_->index(currentRow));
@@ -172,6 +174,12 @@ platform::Status FolderList::setPath(const std::string& path) {
         emit pathChanged();
     }
     return platform::Status::success();
+}
+
+std::optional<std::vector<std::string>> FolderList::takeFiles() {
+    std::optional<std::vector<std::string>> files = std::move(files_);
+    files_.reset();
+    return files;
 }
 
 std::string FolderList::entryPath(int row) const {
@@ -224,28 +232,41 @@ platform::Status FileList::setPath(const std::string& path) {
     return s;
 }
 
+void FileList::setPath(const std::string& path, std::vector<std::string> files) {
+    path_ = path;
+    std::erase_if(files, [](const std::string& name) { return !isRecordable(name); });
+    all_ = std::move(files);
+    showMatching();
+}
+
 void FileList::setPattern(const std::string& pattern) {
     if (pattern == pattern_) {
         return;
     }
     pattern_ = pattern;
-    refresh();
+    showMatching();
     emit patternChanged();
 }
 
 platform::Status FileList::refresh() {
     if (path_.empty()) {
-        model_->setNames({});
+        all_.clear();
+        showMatching();
         return platform::Status::success();
     }
     platform::Status error;
-    std::vector<std::string> names = platform::listFiles(path_, pattern_, &error);
+    std::vector<std::string> names = platform::listFiles(path_, "*.*", &error);
     if (!error.ok()) {
         return error;
     }
     std::erase_if(names, [](const std::string& name) { return !isRecordable(name); });
-    model_->setNames(std::move(names));
+    all_ = std::move(names);
+    showMatching();
     return platform::Status::success();
+}
+
+void FileList::showMatching() {
+    model_->setNames(platform::namesMatching(all_, pattern_));
 }
 
 } // namespace tavrin::gui

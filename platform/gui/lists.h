@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QListView>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,9 @@ public:
     platform::Status setPath(const std::string& path);
     // The full path of entry `row`.
     std::string entryPath(int row) const;
+    // The files of the folder as the last setPath read them, handed over once,
+    // so the file list need not read the same folder again.
+    std::optional<std::vector<std::string>> takeFiles();
 
 signals:
     void pathChanged();
@@ -78,6 +82,7 @@ private:
 
     std::string path_;
     std::vector<std::string> entries_; // full paths, root first
+    std::optional<std::vector<std::string>> files_;
     NameModel* model_;
 };
 
@@ -91,8 +96,13 @@ public:
     // Lists `path` under the current pattern; a folder that cannot be read
     // leaves the list as it was.
     platform::Status setPath(const std::string& path);
-    // Re-reads the folder under `pattern`; raises patternChanged when it changed.
+    // Lists `path` from `files`, its ordinary files sorted as listFiles sorts
+    // them, just read by the caller.
+    void setPath(const std::string& path, std::vector<std::string> files);
+    // Filters the folder's files, as last read, by `pattern`; raises
+    // patternChanged when it changed.
     void setPattern(const std::string& pattern);
+    // Reads the folder again.
     platform::Status refresh();
     long listCount() const { return static_cast<long>(model_->names().size()); }
     std::string list(long index) const { return model_->names()[static_cast<size_t>(index)]; }
@@ -105,8 +115,11 @@ signals:
     void fileClicked();
 
 private:
+    void showMatching();
+
     std::string path_;
     std::string pattern_ = "*.*";
+    std::vector<std::string> all_; // recordable files of path_, any pattern
     NameModel* model_;
 };
 

@@ -442,7 +442,11 @@ void MainWindow::Dir1_Change() {
         GetCN->clear();
     }
     File1_PatternChange();
-    if (const platform::Status s = File1->setPath(Dir1->path()); !s.ok()) {
+    // The folder list has just read the folder: the file list takes its files
+    // from that reading instead of reading the folder a second time.
+    if (std::optional<std::vector<std::string>> files = Dir1->takeFiles()) {
+        File1->setPath(Dir1->path(), std::move(*files));
+    } else if (const platform::Status s = File1->setPath(Dir1->path()); !s.ok()) {
         cannotRead(Dir1->path(), s.reason);
         Dir1->setPath(File1->path()); // back to the folder the file list still shows
         return;
