@@ -139,7 +139,19 @@ public:
         w_.PB->setMaximum(static_cast<int>(std::max(max, min + 1)));
         w_.PB->setValue(static_cast<int>(min));
     }
-    void setProgressValue(long value) override { w_.PB->setValue(static_cast<int>(value)); }
+    void setProgressValue(long value) override {
+        // Setting the bar costs more than renaming a file on a fast disk: a step
+        // that cannot move the filled part by a pixel is left for a later one.
+        // Where the bar has a pixel per step or more, every step is shown.
+        const QProgressBar& bar = *w_.PB;
+        const long long range = static_cast<long long>(bar.maximum()) - bar.minimum();
+        const long long width = std::max(bar.width(), 1);
+        const auto pixel = [&](long long v) { return (v - bar.minimum()) * width / range; };
+        if (value >= bar.maximum() || value <= bar.minimum() ||
+            pixel(value) != pixel(bar.value())) {
+            w_.PB->setValue(static_cast<int>(value));
+        }
+    }
     void replaceExtensionList(const std::string& ext) override {
         {
             const QSignalBlocker quiet(w_.GetCN);
