@@ -121,26 +121,37 @@ void setProgramFolderForTesting(const std::string& folder) {
 
 namespace detail {
 
-std::vector<std::string> ordinaryFileNames(const std::string& folder, Status* error) {
-    std::vector<std::string> names;
+void readFolder(const std::string& folder, std::vector<std::string>* folders,
+                std::vector<std::string>* files, Status* error) {
     std::string pattern = folder;
     if (pattern.empty() || !isSeparator(pattern.back())) {
         pattern.push_back('\\');
     }
     pattern.push_back('*');
     WIN32_FIND_DATAW data;
+    // The basic level skips the short 8.3 names; the large fetch reads more
+    // entries per call into the system.
     HANDLE find = FindFirstFileExW(toWide(pattern).c_str(), FindExInfoBasic, &data,
-                                   FindExSearchNameMatch, nullptr, 0);
+                                   FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
     if (find == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
         if (code != ERROR_FILE_NOT_FOUND && error != nullptr) {
             *error = fromError(code);
         }
-        return names;
+        return;
     }
     do {
-        if (isOrdinaryAttributes(data.dwFileAttributes)) {
-            names.push_back(toUtf8(data.cFileName));
+        const DWORD attributes = data.dwFileAttributes;
+        if ((attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0) {
+            continue;
+        }
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            const std::wstring_view name = data.cFileName;
+            if (folders != nullptr && name != L"." && name != L"..") {
+                folders->push_back(toUtf8(data.cFileName));
+            }
+        } else if (files != nullptr) {
+            files->push_back(toUtf8(data.cFileName));
         }
     } while (FindNextFileW(find, &data));
     const DWORD code = GetLastError();
@@ -148,6 +159,11 @@ std::vector<std::string> ordinaryFileNames(const std::string& folder, Status* er
         *error = fromError(code);
     }
     FindClose(find);
+}
+
+std::vector<std::string> ordinaryFileNames(const std::string& folder, Status* error) {
+    std::vector<std::string> names;
+    readFolder(folder, nullptr, &names, error);
     return names;
 }
 

@@ -3,7 +3,6 @@
 #include "platform/unicode.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <utility>
 
 namespace tavrin::platform {
@@ -115,45 +114,6 @@ FolderContents listFolder(const std::string& folder, Status* error) {
     sortNames(contents.files);
     return contents;
 }
-
-#ifdef _WIN32
-namespace detail {
-
-// Two readings: the files through the system's own listing, the folders
-// through the standard library.
-void readFolder(const std::string& folder, std::vector<std::string>* folders,
-                std::vector<std::string>* files, Status* error) {
-    Status status;
-    if (files != nullptr) {
-        *files = ordinaryFileNames(folder, &status);
-    }
-    if (folders != nullptr && status.ok()) {
-        namespace fs = std::filesystem;
-        std::error_code ec;
-        fs::directory_iterator it(fs::u8path(folder), fs::directory_options::skip_permission_denied,
-                                  ec);
-        for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-            std::error_code typeError;
-            if (!it->is_directory(typeError)) {
-                continue;
-            }
-            const auto u8 = it->path().filename().u8string();
-            std::string name(u8.begin(), u8.end());
-            if (!name.empty() && name.front() != '.') {
-                folders->push_back(std::move(name));
-            }
-        }
-        if (ec) {
-            status = Status::failure(ec.message());
-        }
-    }
-    if (!status.ok() && error != nullptr) {
-        *error = status;
-    }
-}
-
-} // namespace detail
-#endif
 
 std::string driveOf(const std::string& path) {
     std::string best;
