@@ -32,24 +32,25 @@ protected:
 };
 
 TEST(FolderLine, OnlyAnAbsoluteFolderEndingInTheSeparatorCounts) {
-    EXPECT_TRUE(isFolderLine("-/photos/"));
-    EXPECT_TRUE(isFolderLine("-/"));
-    EXPECT_FALSE(isFolderLine("-/photos"));
-    EXPECT_FALSE(isFolderLine("-photos/"));
+    EXPECT_TRUE(isFolderLine("-" + nativeFolder("/photos/")));
+    EXPECT_TRUE(isFolderLine("-" + nativeFolder("/")));
+    EXPECT_FALSE(isFolderLine("-" + nativeFolder("/photos")));
+    EXPECT_FALSE(isFolderLine("-" + nativeFolder("photos/")));
     EXPECT_FALSE(isFolderLine("-draft.txt"));
     EXPECT_FALSE(isFolderLine("-"));
     EXPECT_FALSE(isFolderLine("a.jpg"));
 }
 
 TEST_F(HistoryTest, ReadsPairsInFileOrderUnderTheirFolders) {
-    writeRaw(folderLine() + "a.jpg\r\n-/other/\r\nb.jpg\r\n",
-             folderLine() + "x0.jpg\r\n-/other/\r\nx1.jpg\r\n");
+    const std::string other = nativeFolder("/other/");
+    writeRaw(folderLine() + "a.jpg\r\n-" + other + "\r\nb.jpg\r\n",
+             folderLine() + "x0.jpg\r\n-" + other + "\r\nx1.jpg\r\n");
     const HistoryRead h = read();
     ASSERT_TRUE(h.ok) << h.reason;
     ASSERT_EQ(h.pairs.size(), 2u);
-    EXPECT_EQ(h.pairs[0].folder, dir.string() + "/");
+    EXPECT_EQ(h.pairs[0].folder, utf8(dir) + sep());
     EXPECT_EQ(h.pairs[0].newName, "x0.jpg");
-    EXPECT_EQ(h.pairs[1].folder, "/other/");
+    EXPECT_EQ(h.pairs[1].folder, other);
     EXPECT_EQ(h.pairs[1].oldName, "b.jpg");
 }
 

@@ -11,6 +11,7 @@ using namespace tavrin;
 using namespace tavrin::testing;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
+using ::testing::IsEmpty;
 
 namespace {
 
@@ -160,7 +161,14 @@ TEST_F(RenameRunTest, NothingSelectedLeavesNamesEndingInDot) {
     makeFiles({"a.jpg", "b.jpg"});
     RecordingActions act;
     ASSERT_EQ(RenameRun(inputs({"a.jpg", "b.jpg"}, "photo", ""), act), RunEnding::Completed);
+#ifdef _WIN32
+    // The system drops a trailing dot from a name; the history keeps it, and
+    // the system finds the file by it again.
+    EXPECT_THAT(entries(dir), ElementsAre("photo0", "photo1"));
+#else
     EXPECT_THAT(entries(dir), ElementsAre("photo0.", "photo1."));
+#endif
+    EXPECT_EQ(newIni(), folderLine() + "photo0.\r\nphoto1.\r\n");
 }
 
 TEST_F(RenameRunTest, RandomNumbersLieBetweenOneAnd9999) {
@@ -227,7 +235,7 @@ TEST_F(RenameRunTest, HistoryBytesAreExact) {
 TEST_F(RenameRunTest, FolderGetsOneTrailingSeparator) {
     makeFiles({"a.jpg"});
     FixedRunInputs in = inputs({"a.jpg"});
-    in.Folder = dir.string() + "/";
+    in.Folder = utf8(dir) + sep();
     RecordingActions act;
     ASSERT_EQ(RenameRun(in, act), RunEnding::Completed);
     EXPECT_EQ(oldIni(), folderLine() + "a.jpg\r\n");
@@ -277,8 +285,8 @@ TEST_F(RenameRunTest, OtherFailureStopsAndSaysSo) {
     ASSERT_EQ(RenameRun(in, act), RunEnding::Stopped);
 
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0], "変更を中断しました：gone.jpg\nNo such file or directory\n"
-                           "途中までの変更は復元で元に戻せます。");
+    EXPECT_EQ(messages[0], "変更を中断しました：gone.jpg\n" + missingFileReason() +
+                               "\n途中までの変更は復元で元に戻せます。");
     EXPECT_THAT(act.withoutProgress(), ElementsAre("range 0 3", "GetCN png", "select first",
                                                    "value 0", "clear boxes", "refresh"));
     EXPECT_THAT(entries(dir), ElementsAre("c.jpg", "photo0.png"));
@@ -293,8 +301,8 @@ TEST_F(RenameRunTest, UnwritableHistoryRenamesNothing) {
     ASSERT_EQ(RenameRun(inputs({"a.jpg"}), act), RunEnding::HistoryFailed);
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0], "変更履歴を書き込めないため、変更を中止しました：" +
-                               (root / "missing" / "Old.ini").string() +
-                               "\nNo such file or directory");
+                               (root / "missing" / "Old.ini").string() + "\n" +
+                               missingFolderReason());
     EXPECT_THAT(entries(dir), ElementsAre("a.jpg"));
     EXPECT_FALSE(platform::textfile::isOpen(1));
     EXPECT_FALSE(platform::textfile::isOpen(2));
@@ -319,7 +327,12 @@ TEST_F(RenameRunTest, ControlCharacterInOldNameStopsTheRun) {
     ASSERT_EQ(RenameRun(inputs({"bad\x01.txt"}, "n", "txt"), act), RunEnding::Stopped);
     EXPECT_EQ(messages.at(0), "変更を中断しました：bad\x01.txt\n" + msgUnsafe +
                                   "\n途中までの変更は復元で元に戻せます。");
+#ifdef _WIN32
+    // Windows cannot hold such a name at all; what matters is that nothing was renamed.
+    EXPECT_THAT(entries(dir), IsEmpty());
+#else
     EXPECT_THAT(entries(dir), ElementsAre("bad\x01.txt"));
+#endif
 }
 
 TEST_F(RenameRunTest, OptionsChangedDuringTheRunApplyToTheFilesStillToCome) {

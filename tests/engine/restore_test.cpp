@@ -104,12 +104,14 @@ TEST_F(RestoreTest, UnrestorablePairsStayInTheHistoryInTheirOrder) {
 TEST_F(RestoreTest, RewriteKeepsEachPairUnderItsOwnFolder) {
     const fs::path other = root / "other";
     fs::create_directory(other);
-    writeBytes(prog / "Old.ini", folderLine() + "a.txt\r\n-" + other.string() + "/\r\nb.txt\r\n");
-    writeBytes(prog / "New.ini", folderLine() + "n0.txt\r\n-" + other.string() + "/\r\nn1.txt\r\n");
+    writeBytes(prog / "Old.ini",
+               folderLine() + "a.txt\r\n-" + utf8(other) + sep() + "\r\nb.txt\r\n");
+    writeBytes(prog / "New.ini",
+               folderLine() + "n0.txt\r\n-" + utf8(other) + sep() + "\r\nn1.txt\r\n");
     const RestoreResult r = restore(); // neither new name exists
     ASSERT_EQ(r.failed.size(), 2u);
-    EXPECT_EQ(oldIni(), folderLine() + "a.txt\r\n-" + other.string() + "/\r\nb.txt\r\n");
-    EXPECT_EQ(newIni(), folderLine() + "n0.txt\r\n-" + other.string() + "/\r\nn1.txt\r\n");
+    EXPECT_EQ(oldIni(), folderLine() + "a.txt\r\n-" + utf8(other) + sep() + "\r\nb.txt\r\n");
+    EXPECT_EQ(newIni(), folderLine() + "n0.txt\r\n-" + utf8(other) + sep() + "\r\nn1.txt\r\n");
 }
 
 TEST_F(RestoreTest, UnreadableHistoryRenamesNothing) {

@@ -5,12 +5,59 @@
 #include "platform/fs.h"
 #include "platform/textfile.h"
 
+#ifdef _WIN32
+#include "platform/win32_text.h"
+#else
+#include <cerrno>
+#include <cstring>
+#endif
+
 #include <algorithm>
 #include <fstream>
 #include <random>
 #include <sstream>
 
 namespace tavrin::testing {
+
+fs::path u8(std::string_view utf8) {
+    return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string utf8(const fs::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+std::string sep() {
+    return std::string(1, platform::separator());
+}
+
+std::string nativeFolder(std::string_view posix) {
+    std::string out;
+    if (platform::separator() != '/' && !posix.empty() && posix.front() == '/') {
+        out = "C:";
+    }
+    for (const char c : posix) {
+        out.push_back(c == '/' ? platform::separator() : c);
+    }
+    return out;
+}
+
+#ifdef _WIN32
+std::string missingFileReason() {
+    return platform::detail::systemMessage(ERROR_FILE_NOT_FOUND);
+}
+std::string missingFolderReason() {
+    return platform::detail::systemMessage(ERROR_PATH_NOT_FOUND);
+}
+#else
+std::string missingFileReason() {
+    return std::strerror(ENOENT);
+}
+std::string missingFolderReason() {
+    return std::strerror(ENOENT);
+}
+#endif
 
 std::string readBytes(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -27,7 +74,7 @@ void writeBytes(const fs::path& path, const std::string& bytes) {
 std::vector<std::string> entries(const fs::path& folder) {
     std::vector<std::string> names;
     for (const auto& e : fs::directory_iterator(folder)) {
-        names.push_back(e.path().filename().string());
+        names.push_back(utf8(e.path().filename()));
     }
     std::sort(names.begin(), names.end());
     return names;
@@ -51,7 +98,7 @@ void TempFolder::SetUp() {
     prog = root / "prog";
     fs::create_directories(dir);
     fs::create_directories(prog);
-    platform::setProgramFolderForTesting(prog.string());
+    platform::setProgramFolderForTesting(utf8(prog));
     platform::setHistoryCodePageForTesting(0);
     tavrinM::setMessageFunction([this](const std::string& text) { messages.push_back(text); });
     tavrinM::ResetState();
@@ -69,7 +116,7 @@ void TempFolder::TearDown() {
 }
 
 void TempFolder::makeFile(const std::string& name, const std::string& content) {
-    writeBytes(dir / name, content.empty() ? name : content);
+    writeBytes(dir / u8(name), content.empty() ? name : content);
 }
 
 void TempFolder::makeFiles(const std::vector<std::string>& names) {
@@ -101,7 +148,7 @@ void TempFolder::writeHistory(const std::vector<std::pair<std::string, std::stri
 std::map<std::string, std::string> TempFolder::contents() const {
     std::map<std::string, std::string> out;
     for (const auto& name : entries(dir)) {
-        out[name] = readBytes(dir / name);
+        out[name] = readBytes(dir / u8(name));
     }
     return out;
 }

@@ -16,6 +16,19 @@ namespace tavrin::testing {
 
 namespace fs = std::filesystem;
 
+// A UTF-8 name or path as a path, whatever the system's narrow code page is.
+fs::path u8(std::string_view utf8);
+// A path as UTF-8 text.
+std::string utf8(const fs::path& path);
+// The native separator as text.
+std::string sep();
+// An absolute folder written POSIX-style ("/a/") in this system's form
+// ("C:\a\" on Windows); without a leading "/" only the separators change.
+std::string nativeFolder(std::string_view posix);
+// The system's reasons for a missing file and for a missing folder on the way.
+std::string missingFileReason();
+std::string missingFolderReason();
+
 std::string readBytes(const fs::path& path);
 void writeBytes(const fs::path& path, const std::string& bytes);
 
@@ -71,7 +84,7 @@ protected:
                           const std::string& selected = "jpg") const;
     std::string oldIni() const { return readBytes(prog / "Old.ini"); }
     std::string newIni() const { return readBytes(prog / "New.ini"); }
-    std::string folderLine() const { return "-" + dir.string() + "/\r\n"; }
+    std::string folderLine() const { return "-" + utf8(dir) + sep() + "\r\n"; }
     // Writes a history by hand: folder line, then each pair.
     void writeHistory(const std::vector<std::pair<std::string, std::string>>& pairs);
     // Names in dir mapped to their contents.

@@ -65,7 +65,10 @@ TEST_F(PlatformFs, RenameOntoAnExistingNameChangesNeitherFile) {
 TEST_F(PlatformFs, OtherRenameFailuresAreNotClashes) {
     const Status missing = renameNoReplace(path("nope.txt"), path("b.txt"));
     EXPECT_EQ(missing.kind, Status::Kind::Failed);
+#ifndef _WIN32
     EXPECT_EQ(missing.reason, "No such file or directory");
+#endif
+    EXPECT_FALSE(missing.reason.empty());
     write("a.txt", "alpha");
     EXPECT_EQ(renameNoReplace(path("a.txt"), path("gone/b.txt")).kind, Status::Kind::Failed);
     EXPECT_EQ(read("a.txt"), "alpha");
@@ -88,6 +91,10 @@ TEST_F(PlatformFs, ReplaceFileMovesOverTheTarget) {
 
 TEST_F(PlatformFs, OrdinaryFileTest) {
     write("a.txt", "x");
+    if (separator() != '/') {
+        GTEST_SKIP()
+            << "links and dot names are the POSIX rule; the Windows suite tests attributes";
+    }
     write(".hidden", "x");
     fs::create_directory(dir / "sub");
     fs::create_symlink(dir / "a.txt", dir / "link.txt");
@@ -101,6 +108,9 @@ TEST_F(PlatformFs, OrdinaryFileTest) {
 }
 
 TEST(PlatformFolders, AbsoluteFolderRule) {
+    if (separator() != '/') {
+        GTEST_SKIP() << "the Windows rule is tested in the Windows suite";
+    }
     EXPECT_TRUE(isAbsoluteFolder("/"));
     EXPECT_TRUE(isAbsoluteFolder("/home/u/"));
     EXPECT_FALSE(isAbsoluteFolder("/home/u"));
@@ -111,7 +121,11 @@ TEST(PlatformFolders, AbsoluteFolderRule) {
 TEST(PlatformFolders, ProgramFolderHoldsTheTestExecutable) {
     const std::string folder = programFolder();
     EXPECT_TRUE(fs::is_directory(folder));
+#ifdef _WIN32
+    EXPECT_TRUE(fs::exists(fs::path(folder) / "platform_tests.exe"));
+#else
     EXPECT_TRUE(fs::exists(fs::path(folder) / "platform_tests"));
+#endif
     setProgramFolderForTesting("/elsewhere");
     EXPECT_EQ(programFolder(), "/elsewhere");
     setProgramFolderForTesting({});

@@ -56,6 +56,10 @@ TEST(Listing, OrdinaryVisibleMatchingFilesInOrder) {
     const fs::path dir =
         fs::temp_directory_path() / ("tavrin-list-" + std::to_string(std::random_device{}()));
     fs::create_directories(dir / "sub.jpg");
+    if (separator() != '/') {
+        GTEST_SKIP()
+            << "links and dot names are the POSIX rule; the Windows suite tests attributes";
+    }
     for (const char* name : {"b.JPG", "a.jpg", "C.jpg", ".hidden.jpg", "d.png", "README"}) {
         std::ofstream(dir / name) << name;
     }
