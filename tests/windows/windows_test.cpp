@@ -1,5 +1,6 @@
 // Cases that only the Windows build can show: the ANSI code page, file
-// attributes, drive roots and the system's own clash codes.
+// attributes, drive roots, the registry and the system's own clash codes.
+#include "engine/sysinfo.h"
 #include "engine/tavrinM.h"
 #include "platform/codepage.h"
 #include "platform/fs.h"
@@ -9,6 +10,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -64,8 +66,6 @@ protected:
     }
     std::string read(const std::string& name) {
         std::string content;
-        EXPECT_TRUE(tavrin::platform::isOrdinaryFile(folder + name) ||
-                    GetFileAttributesW(wide(folder + name).c_str()) != INVALID_FILE_ATTRIBUTES);
         HANDLE h = CreateFileW(wide(folder + name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                OPEN_EXISTING, 0, nullptr);
         if (h == INVALID_HANDLE_VALUE) {
@@ -128,12 +128,16 @@ TEST_F(WinFolder, HiddenSystemFilesAndFoldersAreNotOrdinary) {
     make("hidden.jpg", "b", FILE_ATTRIBUTE_HIDDEN);
     make("system.jpg", "c", FILE_ATTRIBUTE_SYSTEM);
     make("readonly.jpg", "d", FILE_ATTRIBUTE_READONLY);
-    make(".dot.jpg", "e"); // a leading dot means nothing on Windows
+    make(".dot.jpg", "e");
     ASSERT_TRUE(CreateDirectoryW(wide(folder + "sub.jpg").c_str(), nullptr));
 
     EXPECT_TRUE(p::isOrdinaryFile(folder + "plain.jpg"));
     EXPECT_TRUE(p::isOrdinaryFile(folder + "readonly.jpg"));
-    EXPECT_TRUE(p::isOrdinaryFile(folder + ".dot.jpg"));
+    // A leading dot means nothing to Windows, but Wine marks such a file
+    // hidden: the attribute decides either way.
+    const bool dotHidden =
+        (GetFileAttributesW(wide(folder + ".dot.jpg").c_str()) & FILE_ATTRIBUTE_HIDDEN) != 0;
+    EXPECT_EQ(p::isOrdinaryFile(folder + ".dot.jpg"), !dotHidden);
     EXPECT_FALSE(p::isOrdinaryFile(folder + "hidden.jpg"));
     EXPECT_FALSE(p::isOrdinaryFile(folder + "system.jpg"));
     EXPECT_FALSE(p::isOrdinaryFile(folder + "sub.jpg"));
@@ -141,9 +145,32 @@ TEST_F(WinFolder, HiddenSystemFilesAndFoldersAreNotOrdinary) {
     EXPECT_FALSE(p::isOrdinaryFile(folder + "none.jpg", &error));
     EXPECT_TRUE(error.ok()) << "a missing file is no lookup failure";
 
-    const auto names = p::listFiles(folder, "*.JPG");
-    EXPECT_EQ(names, (std::vector<std::string>{".dot.jpg", "plain.jpg", "readonly.jpg"}));
+    std::vector<std::string> expected{"plain.jpg", "readonly.jpg"};
+    if (!dotHidden) {
+        expected.insert(expected.begin(), ".dot.jpg");
+    }
+    EXPECT_EQ(p::listFiles(folder, "*.JPG"), expected);
     RemoveDirectoryW(wide(folder + "sub.jpg").c_str());
+}
+
+TEST_F(WinFolder, HiddenAndSystemFoldersAreNotListed) {
+    for (const char* name : {"visible", "hidden", "system", "写真"}) {
+        ASSERT_TRUE(CreateDirectoryW(wide(folder + name).c_str(), nullptr)) << name;
+    }
+    ASSERT_TRUE(SetFileAttributesW(wide(folder + "hidden").c_str(), FILE_ATTRIBUTE_HIDDEN));
+    ASSERT_TRUE(SetFileAttributesW(wide(folder + "system").c_str(), FILE_ATTRIBUTE_SYSTEM));
+    make("file.txt", "a");
+
+    const std::vector<std::string> folders = p::listFolders(folder);
+    EXPECT_EQ(folders, (std::vector<std::string>{"visible", "写真"}));
+    const p::FolderContents contents = p::listFolder(folder);
+    EXPECT_EQ(contents.folders, folders);
+    EXPECT_EQ(contents.files, std::vector<std::string>{"file.txt"});
+
+    for (const char* name : {"visible", "hidden", "system", "写真"}) {
+        SetFileAttributesW(wide(folder + name).c_str(), FILE_ATTRIBUTE_NORMAL);
+        RemoveDirectoryW(wide(folder + name).c_str());
+    }
 }
 
 TEST_F(WinFolder, ClashInAnyLetterCaseLeavesBothFiles) {
@@ -167,6 +194,73 @@ TEST_F(WinFolder, MissingFileReasonComesFromTheSystem) {
     EXPECT_EQ(s.kind, p::Status::Kind::Failed);
     EXPECT_FALSE(s.reason.empty());
     EXPECT_TRUE(p::removeFile(folder + "none.jpg").ok());
+}
+
+// A key of its own under HKEY_CURRENT_USER, removed again after each case.
+class WinRegistry : public ::testing::Test {
+protected:
+    static constexpr tavrin::platform::RegKey currentUser = p::regRoot(0x80000001u);
+
+    void SetUp() override {
+        path = "Software\\TavrinTest-" + std::to_string(GetCurrentProcessId());
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, wide(path).c_str(), 0, nullptr, 0,
+                                  KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+    }
+    void TearDown() override {
+        RegCloseKey(key);
+        RegDeleteTreeW(HKEY_CURRENT_USER, wide(path).c_str());
+        RegDeleteKeyW(HKEY_CURRENT_USER, wide(path).c_str());
+    }
+    void setText(const std::string& name, const std::string& text, DWORD type = REG_SZ) {
+        const std::wstring value = wide(text);
+        ASSERT_EQ(RegSetValueExW(key, wide(name).c_str(), 0, type,
+                                 reinterpret_cast<const BYTE*>(value.c_str()),
+                                 static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
+                  ERROR_SUCCESS);
+    }
+    void setNumber(const std::string& name, DWORD number) {
+        ASSERT_EQ(RegSetValueExW(key, wide(name).c_str(), 0, REG_DWORD,
+                                 reinterpret_cast<const BYTE*>(&number), sizeof number),
+                  ERROR_SUCCESS);
+    }
+
+    std::string path;
+    HKEY key = nullptr;
+};
+
+TEST_F(WinRegistry, GetKeyValueReadsTextAndNumbers) {
+    setText("PATH", "C:\\Program Files\\情報\\msinfo32.exe");
+    setNumber("Count", 42);
+    setNumber("Minus", 0xFFFFFFFEu);
+    std::string text = "old";
+    EXPECT_TRUE(tavrin::GetKeyValue(currentUser, path, "PATH", text));
+    EXPECT_EQ(text, "C:\\Program Files\\情報\\msinfo32.exe");
+    EXPECT_TRUE(tavrin::GetKeyValue(currentUser, path, "Count", text));
+    EXPECT_EQ(text, "42");
+    EXPECT_TRUE(tavrin::GetKeyValue(currentUser, path, "Minus", text));
+    EXPECT_EQ(text, "-2");
+    // The names are matched in any letter case, as the registry does.
+    EXPECT_TRUE(tavrin::GetKeyValue(currentUser, path, "path", text));
+    EXPECT_EQ(text, "C:\\Program Files\\情報\\msinfo32.exe");
+}
+
+TEST_F(WinRegistry, GetKeyValueFailsWithEmptyTextOnMissingOrOversizedValues) {
+    setText("Long", std::string(2000, 'x'));
+    setText("Expand", "%SystemRoot%", REG_EXPAND_SZ);
+    std::string text = "old";
+    EXPECT_FALSE(tavrin::GetKeyValue(currentUser, path, "None", text));
+    EXPECT_EQ(text, "");
+    text = "old";
+    EXPECT_FALSE(tavrin::GetKeyValue(currentUser, path + "\\Missing", "PATH", text));
+    EXPECT_EQ(text, "");
+    text = "old";
+    EXPECT_FALSE(tavrin::GetKeyValue(currentUser, path, "Long", text)) << "over 1024 bytes";
+    EXPECT_EQ(text, "");
+    // A type it does not read leaves the text as it was.
+    text = "old";
+    EXPECT_TRUE(tavrin::GetKeyValue(currentUser, path, "Expand", text));
+    EXPECT_EQ(text, "old");
 }
 
 } // namespace
