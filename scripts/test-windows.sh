@@ -49,13 +49,14 @@ cmake --build "$build/tavrin"
 
 wine=$(command -v wine64 || command -v wine || echo /usr/lib/wine/wine64)
 export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
-"$wine" wineboot --init >/dev/null 2>&1 || true
+# The locale goes to Wine alone; this shell keeps its own.
+run_wine() { env LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 "$wine" "$@"; }
+run_wine wineboot --init >/dev/null 2>&1 || true
 
 status=0
 for t in windows_tests platform_tests engine_tests; do
     echo "test-windows: $t"
-    "$wine" "$build/tavrin/$t.exe" --gtest_brief=1 || status=1
+    run_wine "$build/tavrin/$t.exe" --gtest_brief=1 || status=1
 done
 wineserver_bin=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 "$wineserver_bin" -w || true
