@@ -4,6 +4,7 @@
 #include "engine/tavrinM.h"
 #include "platform/codepage.h"
 #include "platform/fs.h"
+#include "platform/win32_text.h"
 
 #include <gtest/gtest.h>
 
@@ -16,11 +17,8 @@ namespace {
 
 namespace p = tavrin::platform;
 
-std::wstring wide(const std::string& s) {
-    const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), out.data(), n);
-    return out;
+std::wstring wide(const std::string& utf8) {
+    return p::detail::toWide(utf8);
 }
 
 // A fresh folder under the system's temporary folder, UTF-8, ending in "\".
@@ -34,11 +32,7 @@ protected:
                 std::to_wstring(GetTickCount64());
         ASSERT_TRUE(CreateDirectoryW(base.c_str(), nullptr));
         wbase = base + L"\\";
-        int n = WideCharToMultiByte(CP_UTF8, 0, wbase.data(), static_cast<int>(wbase.size()),
-                                    nullptr, 0, nullptr, nullptr);
-        folder.assign(static_cast<std::size_t>(n), '\0');
-        WideCharToMultiByte(CP_UTF8, 0, wbase.data(), static_cast<int>(wbase.size()), folder.data(),
-                            n, nullptr, nullptr);
+        folder = p::detail::toUtf8(wbase);
     }
     void TearDown() override {
         WIN32_FIND_DATAW data;
