@@ -1,12 +1,13 @@
 #include "platform/gui/lists.h"
 
 #include "platform/codepage.h"
+#include "platform/gui/folder_icons.h"
 #include "platform/gui/gui.h"
 
 #include <QApplication>
 #include <QKeyEvent>
 #include <QSignalBlocker>
-#include <QStyle>
+#include <QStyledItemDelegate>
 
 #include <filesystem>
 
@@ -52,10 +53,9 @@ std::string normalised(const std::string& path) {
 
 // --- NameModel -----------------------------------------------------------------
 
-void NameModel::setNames(std::vector<std::string> names, std::vector<QString> shown) {
+void NameModel::setNames(std::vector<std::string> names) {
     beginResetModel();
     names_ = std::move(names);
-    shown_ = std::move(shown);
     endResetModel();
 }
 
@@ -65,16 +65,31 @@ int NameModel::rowCount(const QModelIndex& parent) const {
 
 QVariant NameModel::data(const QModelIndex& index, int role) const {
     const auto row = static_cast<std::size_t>(index.row());
-    if (!index.isValid() || row >= names_.size()) {
+    if (!index.isValid() || row >= names_.size() || role != Qt::DisplayRole) {
         return {};
     }
-    if (role == Qt::DisplayRole) {
-        return row < shown_.size() ? shown_[row] : qs(names_[row]);
+    return qs(names_[row]);
+}
+
+// --- Views ---------------------------------------------------------------------
+
+namespace {
+
+// Asks for no width of its own, so the view gives each item exactly its width.
+class ViewWidthDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        return {1, QStyledItemDelegate::sizeHint(option, index).height()};
     }
-    if (role == Qt::DecorationRole && row < icons_.size()) {
-        return icons_[row];
-    }
-    return {};
+};
+
+} // namespace
+
+void fitItemsToWidth(QListView* view, Qt::TextElideMode elide) {
+    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view->setItemDelegate(new ViewWidthDelegate(view));
+    view->setTextElideMode(elide);
 }
 
 // --- DriveList -----------------------------------------------------------------
@@ -122,8 +137,98 @@ void DriveList::focusInEvent(QFocusEvent* event) {
 
 // --- FolderList ----------------------------------------------------------------
 
-FolderList::FolderList(QWidget* parent) : QListView(parent), model_(new NameModel(this)) {
+namespace {
+
+constexpr int depthRole = Qt::UserRole;
+
+// Draws each row one icon's width further in per level of depth. Where that
+// would leave the deepest rows too little room for their names, the levels
+// step in by less, evenly, so the tree keeps its shape and the names stay legible.
+class IndentDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyleOptionViewItem indented = option;
+        indented.rect.setLeft(option.rect.left() +
+                              index.data(depthRole).toInt() * step(option, index));
+        QStyledItemDelegate::paint(painter, indented, index);
+    }
+
+private:
+    static int step(const QStyleOptionViewItem& option, const QModelIndex& index) {
+        const int icon = option.decorationSize.width();
+        const QAbstractItemModel* model = index.model();
+        const int deepest = model->index(model->rowCount() - 1, 0).data(depthRole).toInt();
+        const int nameRoom = 4 * option.fontMetrics.horizontalAdvance(QChar(0x3042)); // "ああああ"
+        const int spare = option.rect.width() - icon - nameRoom;
+        return deepest == 0 ? icon : std::clamp(spare / deepest, 4, icon);
+    }
+};
+
+} // namespace
+
+// The folders from the root to the current one, then the current one's
+// subfolders, held as read: no row is built before it is shown.
+class FolderModel : public QAbstractListModel {
+public:
+    using QAbstractListModel::QAbstractListModel;
+
+    void setFolders(std::vector<std::string> chain, std::vector<std::string> subfolders) {
+        beginResetModel();
+        chain_ = std::move(chain);
+        subfolders_ = std::move(subfolders);
+        endResetModel();
+    }
+    int currentRow() const { return static_cast<int>(chain_.size()) - 1; }
+    std::string path(int row) const {
+        const auto r = static_cast<std::size_t>(row);
+        if (r < chain_.size()) {
+            return chain_[r];
+        }
+        const std::string& name = subfolders_.at(r - chain_.size()); // none without a chain
+        return joined(chain_.back(), name);
+    }
+
+    int rowCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : static_cast<int>(chain_.size() + subfolders_.size());
+    }
+    QVariant data(const QModelIndex& index, int role) const override {
+        const auto row = static_cast<std::size_t>(index.row());
+        if (!index.isValid() || row >= chain_.size() + subfolders_.size()) {
+            return {};
+        }
+        const bool onPath = row < chain_.size();
+        switch (role) {
+        case Qt::DisplayRole:
+            return qs(onPath ? lastPart(chain_[row]) : subfolders_[row - chain_.size()]);
+        case Qt::DecorationRole:
+            return onPath ? openIcon_ : closedIcon_;
+        case depthRole:
+            return static_cast<int>(std::min(row, chain_.size()));
+        default:
+            return {};
+        }
+    }
+
+private:
+    // A root shows whole ("/", "C:\"), a folder below it by its own name.
+    static std::string lastPart(const std::string& path) {
+        const auto cut = path.find_last_of(platform::separator());
+        return path == platform::driveOf(path) || cut == std::string::npos ? path
+                                                                           : path.substr(cut + 1);
+    }
+
+    std::vector<std::string> chain_;
+    std::vector<std::string> subfolders_;
+    QIcon openIcon_{QPixmap(openFolder16)};
+    QIcon closedIcon_{QPixmap(closedFolder16)};
+};
+
+FolderList::FolderList(QWidget* parent) : QListView(parent), model_(new FolderModel(this)) {
     setUpView(this, model_);
+    setIconSize({16, 16}); // the folder icons' own size, which is also a level's indent
+    setItemDelegate(new IndentDelegate(this));
     connect(this, &QListView::clicked, this, [this] { emit entryClicked(); });
     connect(this, &QListView::doubleClicked, this, &FolderList::open);
 }
@@ -135,8 +240,6 @@ platform::Status FolderList::setPath(const std::string& path) {
     if (!error.ok()) {
         return error;
     }
-    const std::vector<std::string>& subfolders = contents.folders;
-    // The folders from the root down to the target, then its subfolders.
     std::vector<std::string> chain;
     for (std::string p = target;; p = parentOf(p)) {
         chain.insert(chain.begin(), p);
@@ -144,31 +247,12 @@ platform::Status FolderList::setPath(const std::string& path) {
             break;
         }
     }
-    std::vector<std::string> entries;
-    std::vector<QString> shown;
-    std::vector<QIcon> icons;
-    const QIcon openIcon = style()->standardIcon(QStyle::SP_DirOpenIcon);
-    const QIcon closedIcon = style()->standardIcon(QStyle::SP_DirClosedIcon);
-    for (std::size_t depth = 0; depth < chain.size(); ++depth) {
-        const std::string& p = chain[depth];
-        const auto cut = p.find_last_of(platform::separator());
-        const std::string label = depth == 0 ? p : p.substr(cut + 1);
-        entries.push_back(p);
-        shown.push_back(QString(static_cast<qsizetype>(depth), QChar(' ')) + qs(label));
-        icons.push_back(openIcon);
-    }
-    const int currentRow = static_cast<int>(entries.size()) - 1;
-    const QString indent(static_cast<qsizetype>(chain.size()), QChar(' '));
-    for (const auto& name : subfolders) {
-        entries.push_back(joined(target, name));
-        shown.push_back(indent + qs(name));
-        icons.push_back(closedIcon);
-    }
-    entries_ = entries;
     files_ = std::move(contents.files);
-    model_->setIcons(std::move(icons));
-    model_->setNames(std::move(entries), std::move(shown));
-    setCurrentIndex(model_->index(currentRow));
+    model_->setFolders(std::move(chain), std::move(contents.folders));
+    setCurrentIndex(model_->index(model_->currentRow()));
+    // The parent on the top row, then the current folder and as many of its
+    // subfolders as fit.
+    scrollTo(model_->index(std::max(model_->currentRow() - 1, 0)), PositionAtTop);
     if (target != path_) {
         path_ = target;
         emit pathChanged();
@@ -183,7 +267,7 @@ std::optional<std::vector<std::string>> FolderList::takeFiles() {
 }
 
 std::string FolderList::entryPath(int row) const {
-    return entries_.at(static_cast<std::size_t>(row));
+    return model_->path(row);
 }
 
 void FolderList::open(const QModelIndex& index) {

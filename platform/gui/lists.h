@@ -20,16 +20,13 @@ class NameModel : public QAbstractListModel {
 
 public:
     using QAbstractListModel::QAbstractListModel;
-    void setNames(std::vector<std::string> names, std::vector<QString> shown = {});
+    void setNames(std::vector<std::string> names);
     const std::vector<std::string>& names() const { return names_; }
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
-    void setIcons(std::vector<QIcon> icons) { icons_ = std::move(icons); }
 
 private:
     std::vector<std::string> names_;
-    std::vector<QString> shown_;
-    std::vector<QIcon> icons_;
 };
 
 class DriveList : public QComboBox {
@@ -53,6 +50,15 @@ private:
     std::string current_;
 };
 
+// Lays a view's items out at its own width, with no horizontal scroll bar: a
+// long entry is shortened (where `elide` says) instead of widening the list.
+void fitItemsToWidth(QListView* view, Qt::TextElideMode elide = Qt::ElideRight);
+
+class FolderModel;
+
+// A classic folder list: the folders from the root down to the current one with
+// open-folder icons, each level one icon further in, then the current folder's
+// subfolders one more level in, with closed-folder icons.
 class FolderList : public QListView {
     Q_OBJECT
 
@@ -81,9 +87,8 @@ private:
     void open(const QModelIndex& index);
 
     std::string path_;
-    std::vector<std::string> entries_; // full paths, root first
     std::optional<std::vector<std::string>> files_;
-    NameModel* model_;
+    FolderModel* model_;
 };
 
 class FileList : public QListView {

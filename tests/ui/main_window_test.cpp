@@ -15,6 +15,7 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -134,6 +135,20 @@ private slots:
             QCOMPARE(w->OpTb->tabBar()->tabRect(i).width(), 41);
         }
         QCOMPARE(w->OpTb->tabText(2), QStringLiteral("ショ"));
+    }
+
+    // GetCN, like File1, never grows a horizontal scroll bar: with more entries
+    // than fit and entries wider than the list, it keeps its rows.
+    void extensionListHasNoHorizontalScrollBar() {
+        for (const char* ext :
+             {"tar.gz", "README", "jpeg", "backup.2024.zip", "txt", "csv", "html", "png"}) {
+            w->GetCN->addItem(QString::fromUtf8(ext));
+        }
+        QApplication::processEvents();
+        QVERIFY(w->GetCN->verticalScrollBar()->isVisible());
+        QVERIFY(!w->GetCN->horizontalScrollBar()->isVisible());
+        QVERIFY(w->GetCN->visualItemRect(w->GetCN->item(1)).bottom() <
+                w->GetCN->viewport()->height());
     }
 
     void focusOrderFollowsTheTable() {

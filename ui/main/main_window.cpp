@@ -217,6 +217,7 @@ void MainWindow::createControls() {
     GetCN->setGeometry(twips(240, 360, 855, 645));
     GetCN->setFont(gui::gothic(9.75, true));
     GetCN->setSelectionMode(QAbstractItemView::SingleSelection);
+    gui::fitItemsToWidth(GetCN); // like File1: no horizontal scroll bar
     setBackground(GetCN, QPalette::Base, QColor(255, 224, 192));
     CoGet = button(client, "CoGet", QStringLiteral("Get"), twips(5640, 960, 735, 375));
 
