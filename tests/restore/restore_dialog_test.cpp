@@ -9,6 +9,8 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QScrollBar>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -117,6 +119,63 @@ private slots:
         }
         QVERIFY(!dialog->Image1->pixmap().isNull());
         delete dialog;
+    }
+
+    // Row k of one list lies beside row k of the other: neither list grows a
+    // horizontal scroll bar for long names, and neither has a current row or a
+    // selection, however it gets the focus, keys or clicks; keys scroll it.
+    void listsOnlyDisplayRowBesideRow() {
+        std::vector<std::string> files;
+        for (int i = 0; i < 30; ++i) {
+            files.push_back("a_long_name_much_wider_than_the_list_itself_" + std::to_string(i) +
+                            ".txt");
+            makeFile(files.back(), "x");
+        }
+        runOver(files, "n");
+        QPointer<RestoreDialog> dialog = openDialog();
+        dialog->showCentred();
+        QVERIFY(QTest::qWaitForWindowActive(dialog));
+        for (QListWidget* list : {dialog->ListOldName, dialog->ListNewName}) {
+            list->setFocus(Qt::TabFocusReason);
+            QCOMPARE(list->currentRow(), -1);
+            QTest::keyClick(list, Qt::Key_Down);
+            QTest::keyClick(list, Qt::Key_A); // would find "a_long_name..."
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                              list->visualItemRect(list->item(2)).center());
+            QTest::mouseDClick(list->viewport(), Qt::LeftButton, {},
+                               list->visualItemRect(list->item(3)).center());
+            QCOMPARE(list->currentRow(), -1);
+            QVERIFY(list->selectedItems().isEmpty());
+            QCOMPARE(list->verticalScrollBar()->value(), 1);
+            QVERIFY(!list->horizontalScrollBar()->isVisible());
+            QTest::keyClick(list, Qt::Key_End);
+        }
+        QCOMPARE(dialog->ListOldName->viewport()->height(),
+                 dialog->ListNewName->viewport()->height());
+        QCOMPARE(dialog->ListOldName->visualItemRect(dialog->ListOldName->item(29)),
+                 dialog->ListNewName->visualItemRect(dialog->ListNewName->item(29)));
+        delete dialog;
+    }
+
+    // A close request (Alt+F4, the window manager's Close) on the borderless
+    // dialog once ended the program: it cancels now.
+    void closeRequestCancels() {
+        makeFile("a.txt", "A");
+        runOver({"a.txt"}, "n");
+        const std::string oldBefore = readBytes(prog / "Old.ini");
+        QPointer<RestoreDialog> dialog = openDialog();
+        dialog->showCentred();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog));
+        QSignalSpy lastClosed(qApp, &QGuiApplication::lastWindowClosed);
+        QVERIFY(!dialog->close());
+        QCOMPARE(lastClosed.count(), 0);
+        QCOMPARE(mainCalls, QStringList({"show"}));
+        QVERIFY(messages.isEmpty());
+        QCOMPARE(readBytes(prog / "Old.ini"), oldBefore);
+        QVERIFY(fs::exists(dir / "n0.txt"));
+        QVERIFY(dialog->isHidden());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(dialog.isNull()); // unloaded, as by "キャンセル"
     }
 
     void executeRestoresAndDeletesTheHistory() {

@@ -2,39 +2,79 @@
 
 #include "engine/history.h"
 #include "engine/tavrinM.h"
+#include "platform/gui/gui.h"
+#include "platform/gui/lists.h"
 #include "ui/restore/arrow_icon.h"
 
+#include <QCloseEvent>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 
 namespace tavrin::ui {
 
 namespace {
 
-constexpr int twipsPerPixel = 15;
+using gui::twips;
 
-QRect twips(int left, int top, int width, int height) {
-    return {left / twipsPerPixel, top / twipsPerPixel, width / twipsPerPixel,
-            height / twipsPerPixel};
-}
+// A list that only displays its names: no current row and no selection. Keys
+// scroll it instead of moving a current row; a click only gives it the focus.
+class DisplayList : public QListWidget {
+public:
+    using QListWidget::QListWidget;
+
+protected:
+    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers) override {
+        using Slider = QAbstractSlider;
+        Slider::SliderAction step = Slider::SliderNoAction;
+        switch (action) {
+        case MoveUp:
+            step = Slider::SliderSingleStepSub;
+            break;
+        case MoveDown:
+            step = Slider::SliderSingleStepAdd;
+            break;
+        case MovePageUp:
+            step = Slider::SliderPageStepSub;
+            break;
+        case MovePageDown:
+            step = Slider::SliderPageStepAdd;
+            break;
+        case MoveHome:
+            step = Slider::SliderToMinimum;
+            break;
+        case MoveEnd:
+            step = Slider::SliderToMaximum;
+            break;
+        default:
+            break;
+        }
+        verticalScrollBar()->triggerAction(step);
+        return {};
+    }
+    void keyboardSearch(const QString&) override {}
+    void mousePressEvent(QMouseEvent*) override { setFocus(Qt::MouseFocusReason); }
+    void mouseDoubleClickEvent(QMouseEvent*) override {}
+};
 
 QListWidget* makeList(QWidget* parent, const char* name, QColor text, const QRect& geometry) {
-    auto* list = new QListWidget(parent);
+    auto* list = new DisplayList(parent);
     list->setObjectName(QString::fromUtf8(name));
     list->setGeometry(geometry);
-    QFont font(QStringLiteral("ＭＳ Ｐゴシック"));
-    font.setPointSizeF(11.25);
-    list->setFont(font);
+    list->setFont(gui::gothic(11.25));
     QPalette palette = list->palette();
     palette.setColor(QPalette::Text, text);
     list->setPalette(palette);
-    // The lists only display: nothing can be selected.
     list->setSelectionMode(QAbstractItemView::NoSelection);
     list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Neither list grows a horizontal scroll bar, so both keep the same height
+    // and row k of one stays beside row k of the other. A long name keeps its
+    // beginning and its extension.
+    gui::fitItemsToWidth(list, Qt::ElideMiddle);
     return list;
 }
 
@@ -63,7 +103,7 @@ RestoreDialog::RestoreDialog(MainWindowLink link, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), link_(std::move(link)) {
     setObjectName(QStringLiteral("復元確認"));
     setWindowTitle(QStringLiteral("復元確認"));
-    setFixedSize(6150 / twipsPerPixel, 4665 / twipsPerPixel);
+    setFixedSize(gui::px(6150), gui::px(4665));
     setAutoFillBackground(true);
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, QColor(64, 64, 64));
@@ -130,6 +170,17 @@ void RestoreDialog::Command2_Click() {
     unload();
     if (link_.show) {
         link_.show();
+    }
+}
+
+// The dialog has no close box, but a window manager still sends close requests.
+// Left to Qt, the close would hide the program's only visible window and end the
+// program; doing what "キャンセル" does keeps the history and brings the main window
+// back, as closing a confirmation means everywhere else.
+void RestoreDialog::closeEvent(QCloseEvent* event) {
+    event->ignore();
+    if (isVisible()) {
+        Command2_Click();
     }
 }
 

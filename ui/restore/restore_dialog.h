@@ -38,6 +38,10 @@ public:
     QPushButton* Command1;
     QPushButton* Command2;
 
+protected:
+    // A close request from the window manager (Alt+F4, the task bar) cancels.
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     void unload();
 
