@@ -2,6 +2,7 @@
 #include "engine/tavrinM.h"
 #include "platform/codepage.h"
 #include "platform/fs.h"
+#include "platform/gui/frame.h"
 #include "platform/gui/lists.h"
 #include "ui/main/forms.h"
 #include "ui/main/main_window.h"
@@ -135,6 +136,23 @@ private slots:
             QCOMPARE(w->OpTb->tabBar()->tabRect(i).width(), 41);
         }
         QCOMPARE(w->OpTb->tabText(2), QStringLiteral("ショ"));
+    }
+
+    // Every control of a frame lies inside the frame as drawn: below its
+    // caption and within its lines, on every page of the tab control.
+    void framesHoldTheirControls() {
+        const QList<QGroupBox*> frames = w->findChildren<QGroupBox*>();
+        QCOMPARE(frames.size(), 6);
+        for (QGroupBox* box : frames) {
+            const auto* frame = qobject_cast<tavrin::gui::Frame*>(box);
+            QVERIFY2(frame != nullptr, qPrintable(box->objectName()));
+            for (QWidget* control : frame->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+                QVERIFY2(frame->contentRect().contains(control->geometry()),
+                         qPrintable(box->objectName() + " / " + control->objectName()));
+            }
+        }
+        QCOMPARE(w->NewNa->parentWidget(), w->Frame6);
+        QCOMPARE(w->LHlp->parentWidget(), w->FHelp);
     }
 
     // GetCN, like File1, never grows a horizontal scroll bar: with more entries

@@ -5,6 +5,7 @@
 #include "engine/history.h"
 #include "engine/rename_run.h"
 #include "engine/tavrinM.h"
+#include "platform/gui/frame.h"
 #include "platform/gui/gui.h"
 #include "platform/gui/lists.h"
 #include "resources/app_icon.h"
@@ -73,7 +74,7 @@ template <typename W> W* named(W* widget, const char* name) {
 }
 
 QGroupBox* frame(QWidget* parent, const char* name, const QString& caption, const QRect& at) {
-    auto* box = named(new QGroupBox(caption, parent), name);
+    auto* box = named(new gui::Frame(caption, parent), name);
     box->setGeometry(at);
     return box;
 }
