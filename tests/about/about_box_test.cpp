@@ -145,6 +145,26 @@ private slots:
         QCOMPARE(lastClosed.count(), 0);
     }
 
+    // Each showing activates the box, so Enter and Esc work at once. This suite
+    // runs on the "minimal" platform, which, like a display without a window
+    // manager, activates a window only when the program asks for it (and once
+    // when it creates it: hence the second showing).
+    void activeWhenShown() {
+        QWidget main;
+        for (int showing = 1; showing <= 2; ++showing) {
+            main.show();
+            main.activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(&main));
+            tavrin::ui::showAboutInPlaceOf(&main);
+            AboutBox* box = tavrin::ui::loadedAboutBox();
+            QVERIFY(QTest::qWaitForWindowActive(box));
+            QCOMPARE(QApplication::focusWidget(), box->cmdOK);
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+            QVERIFY(box->isHidden());
+            QVERIFY(main.isVisible());
+        }
+    }
+
     void sysInfoWithNothingRegisteredShowsTheMessageAndStays() {
         EmptyRegistry reg;
         RecordingStarter starter;

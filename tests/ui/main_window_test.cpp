@@ -4,6 +4,8 @@
 #include "platform/fs.h"
 #include "platform/gui/frame.h"
 #include "platform/gui/lists.h"
+#include "ui/about/about_box.h"
+#include "ui/about/menu_commands.h"
 #include "ui/main/forms.h"
 #include "ui/main/main_window.h"
 #include "ui/restore/restore_dialog.h"
@@ -14,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
@@ -26,6 +29,7 @@
 #include <fstream>
 
 namespace fs = std::filesystem;
+using tavrin::ui::AboutBox;
 using tavrin::ui::MainWindow;
 
 namespace {
@@ -167,6 +171,31 @@ private slots:
         QVERIFY(!w->GetCN->horizontalScrollBar()->isVisible());
         QVERIFY(w->GetCN->visualItemRect(w->GetCN->item(1)).bottom() <
                 w->GetCN->viewport()->height());
+    }
+
+    // The About box lives for the whole program: a reload of the main window,
+    // as the undo command does it, keeps the box and its place, and the box's OK
+    // brings back the window loaded now.
+    void aboutBoxOutlivesAReloadOfTheMainWindow() {
+        w->con3->trigger();
+        const QPointer<AboutBox> box = tavrin::ui::loadedAboutBox();
+        QVERIFY(box && box->isVisible() && !w->isVisible());
+        box->move(40, 30);
+        const QPoint place = box->pos();
+        box->cmdOK->click();
+        QVERIFY(w->isVisible());
+
+        tavrin::ui::forms::unloadMainWindow();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        w = tavrin::ui::forms::loadMainWindow();
+        w->showCentred();
+        w->con3->trigger();
+        QVERIFY(box); // the same box, not a new one
+        QCOMPARE(tavrin::ui::loadedAboutBox(), box.data());
+        QVERIFY(box->isVisible() && !w->isVisible());
+        QCOMPARE(box->pos(), place);
+        box->cmdOK->click();
+        QVERIFY(w->isVisible());
     }
 
     void focusOrderFollowsTheTable() {

@@ -138,7 +138,9 @@ void AboutBox::setMessageHookForTesting(std::function<void(const QString&)> hook
     messageHook_ = std::move(hook);
 }
 
-// Centred on the screen the first time; later showings keep their place.
+// Centred on the screen the first time; later showings keep their place. A
+// showing activates the box, so Enter and Esc work at once even where no window
+// manager hands it the focus.
 void AboutBox::setVisible(bool visible) {
     if (visible && !placed_) {
         placed_ = true;
@@ -149,6 +151,10 @@ void AboutBox::setVisible(bool visible) {
         }
     }
     QDialog::setVisible(visible);
+    if (visible) {
+        raise();
+        activateWindow();
+    }
 }
 
 } // namespace tavrin::ui

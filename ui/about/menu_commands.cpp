@@ -11,8 +11,12 @@
 namespace tavrin::ui {
 
 namespace {
+// Loaded once and kept for the whole program: the undo command reloads the main
+// window, but not the About box.
 QPointer<AboutBox> aboutBox;
-}
+// The main window the box hid, shown again when the box goes away.
+QPointer<QWidget> hiddenMainWindow;
+} // namespace
 
 void showReadme() {
     // An editor that cannot start has nothing to report: the command is fire-and-forget.
@@ -21,16 +25,15 @@ void showReadme() {
 
 void showAboutInPlaceOf(QWidget* mainWindow) {
     if (!aboutBox) {
-        QPointer<QWidget> main = mainWindow;
-        aboutBox = new AboutBox([main] {
-            if (main)
-                main->show();
+        aboutBox = new AboutBox([] {
+            if (hiddenMainWindow) {
+                hiddenMainWindow->show();
+                hiddenMainWindow->raise();
+                hiddenMainWindow->activateWindow();
+            }
         });
-        // No owner window, but it goes with the main window.
-        if (mainWindow)
-            QObject::connect(mainWindow, &QObject::destroyed, aboutBox.data(),
-                             [box = aboutBox.data()] { delete box; });
     }
+    hiddenMainWindow = mainWindow;
     if (mainWindow)
         mainWindow->hide();
     aboutBox->show();
