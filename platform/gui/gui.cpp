@@ -4,7 +4,9 @@
 
 #include <QApplication>
 #include <QFontDatabase>
+#include <QGridLayout>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace tavrin::gui {
 
@@ -33,9 +35,20 @@ void installFontSubstitution() {
 }
 
 void showMessageBox(const QString& text) {
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Tavrin"), text, QMessageBox::Ok,
+    const QString title = QStringLiteral("Tavrin");
+    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok,
                     QApplication::activeWindow());
     box.setWindowModality(Qt::ApplicationModal);
+    box.button(QMessageBox::Ok)->setIcon({}); // a plain button, whatever the style adds
+    // Wide enough that the title bar shows the caption beside the window icon
+    // and the buttons, whichever window manager draws them.
+    QFont bold = box.font();
+    bold.setBold(true);
+    const int wanted = QFontMetrics(bold).horizontalAdvance(title) + 160;
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+        grid->addItem(new QSpacerItem(wanted, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                      grid->rowCount(), 0, 1, grid->columnCount());
+    }
     box.exec();
 }
 
