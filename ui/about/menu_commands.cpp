@@ -1,6 +1,7 @@
 #include "ui/about/menu_commands.h"
 
 #include "engine/sysinfo.h"
+#include "engine/tavrinM.h"
 #include "platform/fs.h"
 #include "platform/program.h"
 #include "ui/about/about_box.h"
@@ -19,8 +20,14 @@ QPointer<QWidget> hiddenMainWindow;
 } // namespace
 
 void showReadme() {
-    // An editor that cannot start has nothing to report: the command is fire-and-forget.
-    platform::startProgram(readmeCommandLine(platform::programFolder()), platform::showMinimized);
+    const std::string folder = platform::programFolder();
+    if (platform::startProgram(readmeCommandLine(folder), platform::showMinimized))
+        return;
+    // No editor could be started: say so, with where the read-me lies.
+    tavrinM::MsgText =
+        "テキストエディターを起動できません。次のファイルを開いてお読みください：\n" + folder +
+        platform::separator() + "readme.txt";
+    tavrinM::ShowMsg();
 }
 
 void showAboutInPlaceOf(QWidget* mainWindow) {

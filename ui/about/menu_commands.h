@@ -8,7 +8,8 @@ namespace tavrin::ui {
 class AboutBox;
 
 // "Readme": opens readme.txt of the program's folder in the text editor,
-// minimised and activated, and returns at once.
+// minimised and activated, and returns at once; when no editor can be started,
+// says so in a message naming the file.
 void showReadme();
 
 // "バージョン": hides `mainWindow` and shows the About box in its place, loading
