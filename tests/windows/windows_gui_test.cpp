@@ -243,6 +243,32 @@ private slots:
         QVERIFY(w->Dir1->entryPath(1) != w->Dir1->entryPath(0));
     }
 
+    // The lists read the folder through Windows, which marks what users do not
+    // see: hidden and system files and folders are not offered.
+    void hiddenAndSystemEntriesStayOutOfTheLists() {
+        const QDir dir(temp.filePath("lists"));
+        QVERIFY(dir.mkpath("."));
+        for (const char* name : {"見える.txt", "hidden.txt", "system.txt"}) {
+            QFile(dir.filePath(QString::fromUtf8(name))).open(QIODevice::WriteOnly);
+        }
+        for (const char* name : {"フォルダ", "hidden", "system"}) {
+            QVERIFY(dir.mkdir(QString::fromUtf8(name)));
+        }
+        for (const auto& [name, attribute] : {std::pair{"hidden.txt", FILE_ATTRIBUTE_HIDDEN},
+                                              {"hidden", FILE_ATTRIBUTE_HIDDEN},
+                                              {"system.txt", FILE_ATTRIBUTE_SYSTEM},
+                                              {"system", FILE_ATTRIBUTE_SYSTEM}}) {
+            QVERIFY(SetFileAttributesW(wide(native(dir.filePath(name))).c_str(), attribute));
+        }
+        const std::string folder = native(dir.path()).toStdString();
+        QVERIFY(w->Dir1->setPath(folder).ok());
+        QCOMPARE(w->File1->listCount(), 1L);
+        QCOMPARE(w->File1->list(0), std::string("見える.txt"));
+        const int rows = w->Dir1->model()->rowCount();
+        QCOMPARE(w->Dir1->entryPath(rows - 2), folder);
+        QCOMPARE(w->Dir1->entryPath(rows - 1), folder + "\\フォルダ");
+    }
+
     // "Readme" starts the system's Notepad with the read-me beside the program,
     // minimised; Notepad reads it as the Japanese text it is.
     void readmeOpensInNotepadMinimised() {
