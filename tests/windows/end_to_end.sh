@@ -140,7 +140,7 @@ await_gone "$box" || fail "the message box stayed"
 { printf -- '-C:\\%s\\%s\\\r\n' "$base" "$folder"; printf '%s\r\n' "${renamed[@]:1}"; } | cp932 >"$out/New.ini.expected"
 for ini in Old.ini New.ini; do
     cmp "$work/Tavrin/$ini" "$out/$ini.expected" ||
-        fail "$ini: $(xxd "$work/Tavrin/$ini" | head -n 8)"
+        fail "$ini holds $(od -An -tx1 "$work/Tavrin/$ini" | head -n 8)"
 done
 for i in "${!files[@]}"; do
     [ "$(cat "$work/$folder/${renamed[$i]}" 2>/dev/null)" = "content of ${files[$i]}" ] ||
