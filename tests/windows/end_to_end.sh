@@ -84,10 +84,14 @@ pixel() {
     import -window root -crop "1x1+$1+$2" -depth 8 txt:- | sed -n 's/.*(\([0-9]*,[0-9]*,[0-9]*\).*/\1/p' |
         head -n 1
 }
-expect_colour() { # twips, colour, what lies there
+expect_colour() { # twips, colour, what lies there; the window may still be painting
     local got
-    got=$(pixel $(at "$1" "$2"))
-    [ "$got" = "$3" ] || fail "$4 should be rgb($3) at $1,$2 twips, is rgb($got)"
+    for _ in $(seq 50); do
+        got=$(pixel $(at "$1" "$2"))
+        [ "$got" = "$3" ] && return 0
+        sleep 0.1
+    done
+    fail "$4 should be rgb($3) at $1,$2 twips, is rgb($got)"
 }
 shot() { # window, file
     local x y w h
