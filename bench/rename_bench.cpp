@@ -2,6 +2,7 @@
 // Times a full rename run over N files against the raw loop it stands on (two
 // line writes and one no-replace rename per file), in the same process, and
 // prints the best of three rounds of each.
+#include "bench/raw_loop.h"
 #include "engine/history.h"
 #include "engine/rename_run.h"
 #include "engine/tavrinM.h"
@@ -12,11 +13,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
-#include <stdio.h>
 #include <string>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -30,38 +28,6 @@ double secondsSince(Clock::time_point start) {
 [[noreturn]] void fail(const std::string& what) {
     std::fprintf(stderr, "rename_bench: %s\n", what.c_str());
     std::exit(1);
-}
-
-void writeLine(int fd, const std::string& text) {
-    const std::string line = text + "\r\n";
-    if (::write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
-        fail("write failed");
-    }
-}
-
-// The system calls a run makes per file, with nothing around them.
-double rawLoop(const std::string& folder, const std::vector<std::string>& names,
-               const fs::path& prog) {
-    const auto start = Clock::now();
-    const int oldFd = ::open((prog / "Old.ini").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    const int newFd = ::open((prog / "New.ini").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    if (oldFd < 0 || newFd < 0) {
-        fail("cannot open the history");
-    }
-    writeLine(oldFd, "-" + folder);
-    writeLine(newFd, "-" + folder);
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        const std::string newName = "raw" + std::to_string(i) + ".dat";
-        writeLine(oldFd, names[i]);
-        writeLine(newFd, newName);
-        if (::renameat2(AT_FDCWD, (folder + names[i]).c_str(), AT_FDCWD, (folder + newName).c_str(),
-                        RENAME_NOREPLACE) != 0) {
-            fail(std::string("rename failed: ") + std::strerror(errno));
-        }
-    }
-    ::close(oldFd);
-    ::close(newFd);
-    return secondsSince(start);
 }
 
 void restore() {
@@ -90,7 +56,7 @@ int main(int argc, char** argv) {
     if (count <= 0) {
         fail("--files needs a positive count");
     }
-    const fs::path root = base / ("tavrin-bench-" + std::to_string(::getpid()));
+    const fs::path root = base / ("tavrin-bench-" + std::to_string(tavrin::bench::processId()));
     const fs::path dir = root / "files";
     const fs::path prog = root / "prog";
     fs::create_directories(dir);
@@ -107,13 +73,12 @@ int main(int argc, char** argv) {
         char name[32];
         std::snprintf(name, sizeof name, "file%07ld.dat", i);
         in.Files.emplace_back(name);
-        const int fd = ::open((dir / name).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
-        if (fd < 0) {
+        if (!tavrin::bench::createEmptyFile((dir / name).string())) {
             fail("cannot create the files");
         }
-        ::close(fd);
     }
-    std::printf("files: %ld in %s (created in %.1f s)\n", count, dir.c_str(), secondsSince(start));
+    std::printf("files: %ld in %s (created in %.1f s)\n", count, dir.string().c_str(),
+                secondsSince(start));
 
     // The best of a few rounds of each, taken in turn, so that neither loop gains
     // from the caches the other warmed. The restore between them brings back the
@@ -128,13 +93,18 @@ int main(int argc, char** argv) {
         }
         run = std::min(run, secondsSince(start));
         restore();
-        raw = std::min(raw, rawLoop(dir.string() + "/", in.Files, prog));
+        const double loop = tavrin::bench::rawLoop(dir.string() + tavrin::platform::separator(),
+                                                   in.Files, prog.string());
+        if (loop < 0) {
+            fail("the raw loop failed");
+        }
+        raw = std::min(raw, loop);
         restore();
     }
 
     std::printf("run: %.2f us/file\n", run * 1e6 / static_cast<double>(count));
-    std::printf("raw: %.2f us/file (2 line writes + 1 no-replace rename)\n",
-                raw * 1e6 / static_cast<double>(count));
+    std::printf("raw: %.2f us/file (2 line writes + 1 no-replace rename, %s)\n",
+                raw * 1e6 / static_cast<double>(count), tavrin::bench::rawCalls);
     fs::remove_all(root);
     std::printf("ratio: %.3f\n", run / raw);
     return 0;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages Tavrin builds, tests and runs with; only the
-# missing ones, through apt-get, with sudo only when not root.
+# Installs the Debian packages Tavrin builds, tests and runs with, and any
+# packages named as arguments; only the missing ones, through apt-get, with sudo
+# only when not root.
 set -euo pipefail
 
 packages=(
@@ -8,6 +9,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev libglx-dev libopengl-dev libvulkan-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     fonts-ipafont-gothic fontconfig xdg-utils
+    "$@"
 )
 
 missing=()

@@ -1,6 +1,7 @@
 #include "platform/gui/gui.h"
 
 #include "engine/tavrinM.h"
+#include "platform/gui/fonts.h"
 
 #include <QApplication>
 #include <QFontDatabase>
@@ -22,9 +23,7 @@ void installFontSubstitution() {
         return;
     }
     QStringList installed;
-    for (const QString& family :
-         {QStringLiteral("IPAPGothic"), QStringLiteral("IPA Pゴシック"),
-          QStringLiteral("Noto Sans CJK JP"), QStringLiteral("IPAGothic")}) {
+    for (const QString& family : gothicFallbacks()) {
         if (QFontDatabase::families().contains(family)) {
             installed << family;
         }

@@ -1,6 +1,7 @@
 #include "platform/gui/lists.h"
 
 #include "platform/codepage.h"
+#include "platform/gui/drive_label.h"
 #include "platform/gui/folder_icons.h"
 #include "platform/gui/gui.h"
 
@@ -23,11 +24,13 @@ void setUpView(QListView* view, QAbstractItemModel* model) {
     view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 }
 
+// The folder above `path`; a drive's root ("/", "C:\\") is its own parent.
 std::string parentOf(const std::string& path) {
     const char sep = platform::separator();
+    const std::string root = platform::driveOf(path);
     const auto cut = path.find_last_of(sep);
-    if (cut == std::string::npos || cut == 0) {
-        return std::string(1, sep);
+    if (cut == std::string::npos || cut < root.size()) {
+        return root.empty() ? std::string(1, sep) : root;
     }
     return path.substr(0, cut);
 }
@@ -94,13 +97,14 @@ void fitItemsToWidth(QListView* view, Qt::TextElideMode elide) {
 
 // --- DriveList -----------------------------------------------------------------
 
+// Each entry shows the drive as the system names it to users and holds its root.
 DriveList::DriveList(QWidget* parent) : QComboBox(parent) {
     for (const auto& drive : platform::drives()) {
-        addItem(qs(drive));
+        addItem(driveLabel(drive), qs(drive));
     }
-    current_ = str(currentText());
+    current_ = str(currentData().toString());
     connect(this, &QComboBox::currentIndexChanged, this, [this] {
-        const std::string now = str(currentText());
+        const std::string now = str(currentData().toString());
         if (now != current_) {
             current_ = now;
             emit driveChanged();
@@ -115,9 +119,9 @@ std::string DriveList::drive() const {
 void DriveList::setDrive(const std::string& drive, bool notify) {
     {
         const QSignalBlocker quiet(this);
-        int index = findText(qs(drive));
+        int index = findData(qs(drive));
         if (index < 0) {
-            addItem(qs(drive));
+            addItem(driveLabel(drive), qs(drive));
             index = count() - 1;
         }
         setCurrentIndex(index);

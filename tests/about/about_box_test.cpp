@@ -31,6 +31,8 @@ QString qs(const std::string& s) {
 const QString noEditor =
     QStringLiteral("テキストエディターを起動できません。次のファイルを開いてお読みください：\n");
 
+#ifndef _WIN32
+// For the desktop-editor test, which is POSIX only.
 void writeFile(const QString& path, const QString& text) {
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
@@ -43,6 +45,7 @@ QStringList readLines(const QString& path) {
                ? QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts)
                : QStringList{};
 }
+#endif
 
 // No registry entries at all: the system-information steps end in the message.
 class EmptyRegistry : public tavrin::platform::Registry {

@@ -1,8 +1,11 @@
 #include "platform/fs.h"
+#include "platform/unicode.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -36,7 +39,27 @@ INSTANTIATE_TEST_SUITE_P(
                       MatchCase{"b.txt", "?b.txt", false}, MatchCase{"写真.txt", "??.txt", true},
                       MatchCase{"aXbYc", "a*b*c", true}, MatchCase{"aXbY", "a*b*c", false},
                       MatchCase{"ÉTÉ.TXT", "été.*", true}, MatchCase{"ＡＢ.txt", "ａｂ.*", true},
-                      MatchCase{"a.tar.gz", "*.gz", true}, MatchCase{"", "*", true}));
+                      MatchCase{"a.tar.gz", "*.gz", true}, MatchCase{"", "*", true}),
+    [](const auto& info) {
+        // "A.JPG ~ *.jpg" reads "A_JPG_matches_Star_jpg", "写" reads "U5199".
+        const auto word = [](std::string_view text) {
+            std::string out;
+            for (const char32_t c : decodeUtf8(text)) {
+                if (c < 0x80 && std::isalnum(static_cast<int>(c))) {
+                    out += static_cast<char>(c);
+                } else if (c == '*' || c == '?' || c == '.') {
+                    out += c == '*' ? "Star" : c == '?' ? "Any" : "_";
+                } else {
+                    char hex[12];
+                    std::snprintf(hex, sizeof hex, "U%04X", static_cast<unsigned>(c));
+                    out += hex;
+                }
+            }
+            return out.empty() ? std::string("Empty") : out;
+        };
+        return word(info.param.name) + (info.param.matches ? "_matches_" : "_misses_") +
+               word(info.param.pattern);
+    });
 
 TEST(NameOrder, CaseFoldedThenExactBytes) {
     std::vector<std::string> names = {"b.txt",  "B.txt",  "a10.txt", "A.txt", "a.txt", "_x.txt",

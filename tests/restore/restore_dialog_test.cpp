@@ -1,6 +1,7 @@
 #include "engine/rename_run.h"
 #include "engine/tavrinM.h"
 #include "platform/fs.h"
+#include "tests/native_path.h"
 #include "ui/restore/restore_dialog.h"
 
 #include <QApplication>
@@ -19,6 +20,10 @@
 #include <sstream>
 
 namespace fs = std::filesystem;
+using tavrin::testing::folderText;
+using tavrin::testing::nativePath;
+using tavrin::testing::pathOf;
+using tavrin::testing::text;
 using tavrin::ui::RestoreDialog;
 
 namespace {
@@ -50,7 +55,7 @@ private:
     QStringList mainCalls;
 
     void makeFile(const std::string& name, const std::string& content) {
-        std::ofstream(dir / name, std::ios::binary) << content;
+        std::ofstream(dir / pathOf(name), std::ios::binary) << content;
     }
     RestoreDialog* openDialog() {
         return new RestoreDialog(
@@ -58,7 +63,7 @@ private:
     }
     void runOver(const std::vector<std::string>& files, const std::string& base) {
         tavrin::FixedRunInputs in;
-        in.Folder = dir.string();
+        in.Folder = text(dir);
         in.Files = files;
         in.Base = base;
         in.SelectedExt = "txt";
@@ -70,11 +75,11 @@ private:
 private slots:
     void init() {
         QVERIFY(temp.isValid());
-        const fs::path root = temp.path().toStdString();
+        const fs::path root = nativePath(temp.path());
         dir = root / ("files" + std::to_string(QRandomGenerator::global()->generate()));
         prog = dir / "prog";
         fs::create_directories(prog);
-        tavrin::platform::setProgramFolderForTesting(prog.string());
+        tavrin::platform::setProgramFolderForTesting(text(prog));
         messages.clear();
         mainCalls.clear();
         tavrinM::setMessageFunction(
@@ -208,7 +213,7 @@ private slots:
                  qPrintable(messages[0]));
         QVERIFY(messages[0].endsWith(
             "\n変更履歴に残しました。原因を取り除いてから、もう一度復元できます。"));
-        const std::string folder = "-" + dir.string() + "/\r\n";
+        const std::string folder = "-" + folderText(dir) + "\r\n";
         QCOMPARE(readBytes(prog / "Old.ini"), folder + "b.txt\r\n");
         QCOMPARE(readBytes(prog / "New.ini"), folder + "n1.txt\r\n");
         QCOMPARE(readBytes(dir / "a.txt"), std::string("A"));

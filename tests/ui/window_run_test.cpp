@@ -6,6 +6,7 @@
 #include "platform/codepage.h"
 #include "platform/fs.h"
 #include "platform/gui/lists.h"
+#include "tests/native_path.h"
 #include "ui/about/menu_commands.h"
 #include "ui/main/forms.h"
 #include "ui/main/main_window.h"
@@ -30,6 +31,10 @@
 #include <set>
 
 namespace fs = std::filesystem;
+using tavrin::testing::folderText;
+using tavrin::testing::nativePath;
+using tavrin::testing::pathOf;
+using tavrin::testing::text;
 using tavrin::ui::MainWindow;
 
 namespace {
@@ -55,12 +60,15 @@ std::set<std::string> namesOnDisk(const fs::path& folder) {
     return names;
 }
 
+// Lines as the history holds them: in its code page, each ending in CR LF.
 std::string historyText(std::initializer_list<std::string> lines) {
-    std::string text;
+    std::string bytes;
     for (const auto& line : lines) {
-        text += line + "\r\n";
+        std::string encoded;
+        bytes +=
+            (tavrin::platform::historyCodePage().encode(line, encoded) ? encoded : line) + "\r\n";
     }
-    return text;
+    return bytes;
 }
 
 } // namespace
@@ -79,22 +87,22 @@ private:
         fs::remove_all(dir);
         fs::create_directories(dir);
         for (const char* name : names) {
-            std::ofstream(dir / fs::u8path(name)) << name;
+            std::ofstream(dir / pathOf(name)) << name;
         }
     }
     std::string history(const char* name) {
         std::ifstream in(prog / name, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
-    std::string folderLine() const { return "-" + dir.string() + "/"; }
+    std::string folderLine() const { return "-" + folderText(dir); }
 
     // The user's steps: double-click the folder in the folder list, then Get.
     void openAndGet() {
-        QVERIFY(w->Dir1->setPath(root.string()).ok());
+        QVERIFY(w->Dir1->setPath(text(root)).ok());
         const QAbstractItemModel* model = w->Dir1->model();
         int row = -1;
         for (int r = 0; r < model->rowCount(); ++r) {
-            if (w->Dir1->entryPath(r) == dir.string()) {
+            if (w->Dir1->entryPath(r) == text(dir)) {
                 row = r;
             }
         }
@@ -104,8 +112,8 @@ private:
         // A double-click reaches the view as a click, then the second press.
         QTest::mouseClick(w->Dir1->viewport(), Qt::LeftButton, {}, at.center());
         QTest::mouseDClick(w->Dir1->viewport(), Qt::LeftButton, {}, at.center());
-        QCOMPARE(w->Dir1->path(), dir.string());
-        QCOMPARE(w->File1->path(), dir.string());
+        QCOMPARE(w->Dir1->path(), text(dir));
+        QCOMPARE(w->File1->path(), text(dir));
         QTest::mouseClick(w->CoGet, Qt::LeftButton);
         QVERIFY(w->StrB->isEnabled());
     }
@@ -139,14 +147,14 @@ private:
 private slots:
     void init() {
         QVERIFY(temp.isValid());
-        root = fs::path(temp.path().toStdString()) / "root";
+        root = nativePath(temp.path()) / "root";
         dir = root / "files";
-        prog = fs::path(temp.path().toStdString()) / "prog";
+        prog = nativePath(temp.path()) / "prog";
         fs::remove_all(root);
         fs::remove_all(prog);
         fs::create_directories(prog);
         makeFiles({"b.jpg", "a.jpg", "旅.jpg", "c.txt"});
-        tavrin::platform::setProgramFolderForTesting(prog.string());
+        tavrin::platform::setProgramFolderForTesting(text(prog));
         messages.clear();
         ends = 0;
         tavrinM::setMessageFunction([this](const std::string& t) { messages << qs(t); });
@@ -226,7 +234,7 @@ private slots:
         if (newNames.isEmpty()) {
             QCOMPARE(oldNames, QStringList({"c.txt"}));
             const std::string line = history("New.ini");
-            const QRegularExpression drawn("^-.*/\r\nn([0-9]{1,4})\\.txt\r\n$");
+            const QRegularExpression drawn("^-.*[/\\\\]\r\nn([0-9]{1,4})\\.txt\r\n$");
             const auto match = drawn.match(qs(line));
             QVERIFY2(match.hasMatch(), line.c_str());
             const int number = match.captured(1).toInt();
@@ -376,7 +384,7 @@ private slots:
         QVERIFY(w->isVisible());
         QVERIFY(shownRestoreDialog() == nullptr);
         QVERIFY(tavrin::ui::loadedAboutBox() == nullptr);
-        QCOMPARE(w->Dir1->path(), dir.string());
+        QCOMPARE(w->Dir1->path(), text(dir));
         QCOMPARE(namesOnDisk(dir), std::set<std::string>({"n0.jpg", "n1.jpg", "n2.jpg", "c.txt"}));
         QCOMPARE(history("Old.ini"), historyText({folderLine(), "a.jpg", "b.jpg", "旅.jpg"}));
         QCOMPARE(history("New.ini"), historyText({folderLine(), "n0.jpg", "n1.jpg", "n2.jpg"}));

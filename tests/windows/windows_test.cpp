@@ -1,15 +1,21 @@
 // Cases that only the Windows build can show: the ANSI code page, file
 // attributes, drive roots, the registry and the system's own clash codes.
+#include "engine/rename_run.h"
 #include "engine/sysinfo.h"
 #include "engine/tavrinM.h"
 #include "platform/codepage.h"
 #include "platform/fs.h"
 #include "platform/win32_text.h"
+#include "test_support.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -255,6 +261,93 @@ TEST_F(WinRegistry, GetKeyValueFailsWithEmptyTextOnMissingOrOversizedValues) {
     text = "old";
     EXPECT_TRUE(tavrin::GetKeyValue(currentUser, path, "Expand", text));
     EXPECT_EQ(text, "old");
+}
+
+// tavrin.exe, built beside the tests: a window program with the icon the
+// windows show (32 x 32, 16 colours) and version 1.10.
+class TavrinExe : public ::testing::Test {
+protected:
+    std::wstring path = wide(p::programFolder()) + L"\\tavrin.exe";
+};
+
+TEST_F(TavrinExe, IsAWindowProgram) {
+    std::ifstream in(std::filesystem::path(path), std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    ASSERT_GT(bytes.size(), 0x400u);
+    const auto peOffset = *reinterpret_cast<const std::uint32_t*>(bytes.data() + 0x3C);
+    ASSERT_EQ(bytes.compare(peOffset, 4, std::string("PE\0\0", 4)), 0);
+    const auto* optional =
+        reinterpret_cast<const IMAGE_OPTIONAL_HEADER64*>(bytes.data() + peOffset + 4 + 20);
+    EXPECT_EQ(optional->Magic, IMAGE_NT_OPTIONAL_HDR64_MAGIC);
+    EXPECT_EQ(optional->Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+}
+
+TEST_F(TavrinExe, CarriesVersion110) {
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    ASSERT_GT(size, 0u);
+    std::vector<BYTE> info(size);
+    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, info.data()));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(10, 1));
+    EXPECT_EQ(fixed->dwProductVersionMS, MAKELONG(10, 1));
+    wchar_t* text = nullptr;
+    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\StringFileInfo\\041104B0\\ProductVersion",
+                               reinterpret_cast<void**>(&text), &length));
+    EXPECT_EQ(std::wstring(text), L"1.10");
+    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\StringFileInfo\\041104B0\\ProductName",
+                               reinterpret_cast<void**>(&text), &length));
+    EXPECT_EQ(std::wstring(text), L"Tavrin");
+}
+
+TEST_F(TavrinExe, ItsIconIs32By32In16Colours) {
+    HMODULE exe = LoadLibraryExW(path.c_str(), nullptr,
+                                 LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(exe, nullptr);
+#pragma pack(push, 2)
+    struct Entry {
+        BYTE width, height, colours, reserved;
+        WORD planes, bitCount;
+        DWORD bytes;
+        WORD id;
+    };
+    struct Group {
+        WORD reserved, type, count;
+        Entry entries[1];
+    };
+#pragma pack(pop)
+    HRSRC found = FindResourceW(exe, L"IDI_ICON1", MAKEINTRESOURCEW(14)); // RT_GROUP_ICON
+    ASSERT_NE(found, nullptr);
+    const auto* group = static_cast<const Group*>(LockResource(LoadResource(exe, found)));
+    ASSERT_NE(group, nullptr);
+    EXPECT_EQ(group->type, 1);
+    ASSERT_EQ(group->count, 1);
+    EXPECT_EQ(group->entries[0].width, 32);
+    EXPECT_EQ(group->entries[0].height, 32);
+    EXPECT_EQ(group->entries[0].colours, 16);
+    EXPECT_EQ(group->entries[0].bitCount, 4);
+    FreeLibrary(exe);
+}
+
+// As in a folder under "Program Files" that the user may not write to, the
+// system answers "access denied" (here because Old.ini is a folder): the run
+// says so in the same words as elsewhere and renames nothing.
+class WinHistory : public tavrin::testing::TempFolder {};
+
+TEST_F(WinHistory, RefusedHistoryStopsTheRunBeforeAnyRename) {
+    makeFiles({"写真.jpg"});
+    const std::filesystem::path oldIniPath = prog / "Old.ini";
+    std::filesystem::create_directory(oldIniPath);
+    tavrin::testing::RecordingActions act;
+    EXPECT_EQ(tavrin::RenameRun(inputs({"写真.jpg"}), act), tavrin::RunEnding::HistoryFailed);
+    EXPECT_THAT(messages,
+                ::testing::ElementsAre("変更履歴を書き込めないため、変更を中止しました：" +
+                                       tavrin::testing::utf8(oldIniPath) + "\n" +
+                                       p::detail::systemMessage(ERROR_ACCESS_DENIED)));
+    EXPECT_THAT(tavrin::testing::entries(dir), ::testing::ElementsAre("写真.jpg"));
+    EXPECT_FALSE(std::filesystem::exists(prog / "New.ini"));
 }
 
 } // namespace

@@ -1,0 +1,53 @@
+#include "bench/raw_loop.h"
+
+#include <chrono>
+#include <fcntl.h>
+#include <stdio.h>
+#include <unistd.h>
+
+namespace tavrin::bench {
+
+namespace {
+
+bool writeLine(int fd, const std::string& text) {
+    const std::string line = text + "\r\n";
+    return ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+}
+
+} // namespace
+
+const char* const rawCalls = "write, renameat2 RENAME_NOREPLACE";
+
+double rawLoop(const std::string& folder, const std::vector<std::string>& names,
+               const std::string& prog) {
+    const auto start = std::chrono::steady_clock::now();
+    const int oldFd = ::open((prog + "/Old.ini").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    const int newFd = ::open((prog + "/New.ini").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    bool ok = oldFd >= 0 && newFd >= 0 && writeLine(oldFd, "-" + folder) &&
+              writeLine(newFd, "-" + folder);
+    for (std::size_t i = 0; ok && i < names.size(); ++i) {
+        const std::string newName = "raw" + std::to_string(i) + ".dat";
+        ok = writeLine(oldFd, names[i]) && writeLine(newFd, newName) &&
+             ::renameat2(AT_FDCWD, (folder + names[i]).c_str(), AT_FDCWD,
+                         (folder + newName).c_str(), RENAME_NOREPLACE) == 0;
+    }
+    ::close(oldFd);
+    ::close(newFd);
+    return ok ? std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()
+              : -1;
+}
+
+bool createEmptyFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+    if (fd < 0) {
+        return false;
+    }
+    ::close(fd);
+    return true;
+}
+
+long processId() {
+    return static_cast<long>(::getpid());
+}
+
+} // namespace tavrin::bench

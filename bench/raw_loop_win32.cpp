@@ -1,0 +1,62 @@
+#include "bench/raw_loop.h"
+
+#include "platform/win32_text.h"
+
+#include <windows.h>
+
+#include <chrono>
+
+namespace tavrin::bench {
+
+namespace {
+
+using platform::detail::toWide;
+
+bool writeLine(HANDLE file, const std::string& text) {
+    const std::string line = text + "\r\n";
+    DWORD written = 0;
+    return WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) &&
+           written == line.size();
+}
+
+HANDLE create(const std::string& path, DWORD disposition) {
+    return CreateFileW(toWide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+} // namespace
+
+const char* const rawCalls = "WriteFile, MoveFileExW without replacing";
+
+double rawLoop(const std::string& folder, const std::vector<std::string>& names,
+               const std::string& prog) {
+    const auto start = std::chrono::steady_clock::now();
+    HANDLE oldFile = create(prog + "\\Old.ini", CREATE_ALWAYS);
+    HANDLE newFile = create(prog + "\\New.ini", CREATE_ALWAYS);
+    bool ok = oldFile != INVALID_HANDLE_VALUE && newFile != INVALID_HANDLE_VALUE &&
+              writeLine(oldFile, "-" + folder) && writeLine(newFile, "-" + folder);
+    for (std::size_t i = 0; ok && i < names.size(); ++i) {
+        const std::string newName = "raw" + std::to_string(i) + ".dat";
+        ok = writeLine(oldFile, names[i]) && writeLine(newFile, newName) &&
+             MoveFileExW(toWide(folder + names[i]).c_str(), toWide(folder + newName).c_str(), 0);
+    }
+    CloseHandle(oldFile);
+    CloseHandle(newFile);
+    return ok ? std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()
+              : -1;
+}
+
+bool createEmptyFile(const std::string& path) {
+    HANDLE file = create(path, CREATE_NEW);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    CloseHandle(file);
+    return true;
+}
+
+long processId() {
+    return static_cast<long>(GetCurrentProcessId());
+}
+
+} // namespace tavrin::bench

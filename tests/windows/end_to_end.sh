@@ -1,0 +1,184 @@
+#!/usr/bin/env bash
+# end_to_end.sh WINE ZIP PREFIX OUT
+# tavrin.exe as a Windows user meets it: unzipped from ZIP into a folder of
+# drive C: of the Wine prefix PREFIX, started under WINE (a wrapper that gives
+# Wine the Japanese locale) on the X display in $DISPLAY, and driven with the
+# mouse and keyboard only, at the places the twips of the windows give (15 twips
+# to a pixel). It opens a folder of Japanese-named files, collects the
+# extensions, chooses one, types a base name and starts the run; Old.ini and
+# New.ini beside the program must then hold exactly the expected code page 932
+# bytes. The undo button and "実行" must give every file its old name and content
+# back. Screenshots of the main window and of the restore dialog go to OUT.
+set -euo pipefail
+wine=$1 zip=$2 prefix=$3 out=$4
+export WINEPREFIX=${WINEPREFIX:-$prefix}
+mkdir -p "$out"
+
+base=tavrin-e2e
+work=$WINEPREFIX/drive_c/$base
+folder=写真と表 # 表 is 0x95 0x5C in code page 932: its second byte is a "\"
+files=(あいさつ.txt ソース.jpg 写真1.jpg 表紙.jpg ﾃｽﾄ画像.jpg) # in the lists' order
+renamed=(あいさつ.txt trip0.jpg trip1.jpg trip2.jpg trip3.jpg)
+
+program=
+fail() {
+    echo "end_to_end: $*" >&2
+    import -window root "$out/failure.png" 2>/dev/null || true
+    if [ -n "$program" ]; then
+        kill "$program" 2>/dev/null || true
+    fi
+    exit 1
+}
+
+# Windows of the program, by title; mapped ones only.
+windows_named() {
+    local id
+    for id in $(xdotool search --name "^$1\$" 2>/dev/null); do
+        if xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable'; then
+            echo "$id"
+        fi
+    done
+}
+# Waits up to 20 s for a mapped window titled $1 other than the ids in $2.
+await_window() {
+    local id
+    for _ in $(seq 200); do
+        for id in $(windows_named "$1"); do
+            case " ${2:-} " in *" $id "*) ;; *)
+                echo "$id"
+                return 0
+                ;;
+            esac
+        done
+        sleep 0.1
+    done
+    return 1
+}
+await_gone() {
+    for _ in $(seq 200); do
+        xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable' || return 0
+        sleep 0.1
+    done
+    return 1
+}
+geometry() { # the window's X, Y, width and height on the screen
+    xwininfo -id "$1" | awk '/Absolute upper-left X/{x=$4} /Absolute upper-left Y/{y=$4}
+        /Width:/{w=$2} /Height:/{h=$2} END{print x, y, w, h}'
+}
+# The client area of a window whose fixed client size is $2 x $3 pixels sits at
+# the bottom of its X window (a menu bar may lie above it), its frame, if any,
+# as wide on every side.
+origin_of() {
+    local x y w h side
+    read -r x y w h < <(geometry "$1")
+    side=$(((w - $2) / 2))
+    echo $((x + side)) $((y + h - $3 - side))
+}
+ox=0 oy=0
+at() { echo $((ox + $1 / 15)) $((oy + $2 / 15)); }
+click() { # twips from the client's top left corner
+    xdotool mousemove $(at "$1" "$2") click 1
+    sleep 0.4
+}
+pixel() {
+    import -window root -crop "1x1+$1+$2" -depth 8 txt:- | sed -n 's/.*(\([0-9]*,[0-9]*,[0-9]*\).*/\1/p' |
+        head -n 1
+}
+expect_colour() { # twips, colour, what lies there; the window may still be painting
+    local got
+    for _ in $(seq 50); do
+        got=$(pixel $(at "$1" "$2"))
+        [ "$got" = "$3" ] && return 0
+        sleep 0.1
+    done
+    fail "$4 should be rgb($3) at $1,$2 twips, is rgb($got)"
+}
+shot() { # window, file
+    local x y w h
+    read -r x y w h < <(geometry "$1")
+    import -window root -crop "$((w + 16))x$((h + 40))+$((x - 8))+$((y - 32))" +repage "$out/$2"
+}
+cp932() { iconv -f UTF-8 -t CP932; }
+
+rm -rf "$work"
+mkdir -p "$work/$folder"
+(cd "$work" && cmake -E tar xf "$zip")
+[ -f "$work/Tavrin/tavrin.exe" ] && [ -f "$work/Tavrin/readme.txt" ] || fail "the zip holds no Tavrin folder"
+for name in "${files[@]}"; do
+    printf 'content of %s' "$name" >"$work/$folder/$name"
+done
+
+# Started where the user keeps the folder, as from a shortcut there; nothing
+# but the executable and its read-me lies beside it.
+start=$(date +%s%N)
+(cd "$work" && exec "$wine" Tavrin/tavrin.exe >/dev/null 2>&1) &
+program=$!
+main=$(await_window Tavrin) || fail "no main window"
+echo "end_to_end: main window after $((($(date +%s%N) - start) / 1000000)) ms"
+sleep 0.5
+read -r ox oy < <(origin_of "$main" 503 279)
+expect_colour 6547 495 128,128,255 "the base name box NewNa"
+expect_colour 4840 800 255,224,192 "the extension list GetCN"
+expect_colour 2700 3500 255,192,192 "the help frame FHelp"
+
+click 1087 1050 # Dir1: the last entry is the folder with the files
+xdotool key End
+sleep 0.3
+xdotool key Return
+sleep 0.8
+click 6007 1147 # Get
+click 4840 630 # GetCN: the first entry, txt, is selected; the next one is jpg
+xdotool key Down
+sleep 0.4
+click 6547 495 # NewNa
+xdotool type --delay 50 trip
+sleep 0.3
+shot "$main" main-window.png
+click 7087 1147 # Start
+
+box=$(await_window Tavrin "$main") || fail "no message after Start"
+xdotool windowactivate --sync "$box" key Return 2>/dev/null || xdotool key Return
+await_gone "$box" || fail "the message box stayed"
+
+{ printf -- '-C:\\%s\\%s\\\r\n' "$base" "$folder"; printf '%s\r\n' "${files[@]:1}"; } | cp932 >"$out/Old.ini.expected"
+{ printf -- '-C:\\%s\\%s\\\r\n' "$base" "$folder"; printf '%s\r\n' "${renamed[@]:1}"; } | cp932 >"$out/New.ini.expected"
+for ini in Old.ini New.ini; do
+    cmp "$work/Tavrin/$ini" "$out/$ini.expected" ||
+        fail "$ini holds $(od -An -tx1 "$work/Tavrin/$ini" | head -n 8)"
+done
+for i in "${!files[@]}"; do
+    [ "$(cat "$work/$folder/${renamed[$i]}" 2>/dev/null)" = "content of ${files[$i]}" ] ||
+        fail "${files[$i]} was not renamed to ${renamed[$i]} with its content"
+done
+
+click 2272 1830 # the tab "ン"
+click 1327 2947 # ReNm
+dialog=$(await_window 復元確認) || fail "no restore dialog"
+sleep 0.5
+read -r ox oy < <(origin_of "$dialog" 410 311)
+expect_colour 60 60 64,64,64 "the restore dialog's background"
+shot "$dialog" restore-dialog.png
+click 4087 4267 # 実行
+box=$(await_window Tavrin) || fail "no message after 実行"
+xdotool windowactivate --sync "$box" key Return 2>/dev/null || xdotool key Return
+await_gone "$box" || fail "the message box stayed"
+
+for i in "${!files[@]}"; do
+    [ "$(cat "$work/$folder/${files[$i]}" 2>/dev/null)" = "content of ${files[$i]}" ] ||
+        fail "${files[$i]} did not get its name and content back"
+done
+[ "$(ls "$work/$folder" | wc -l)" -eq "${#files[@]}" ] || fail "stray files: $(ls "$work/$folder")"
+[ ! -e "$work/Tavrin/Old.ini" ] && [ ! -e "$work/Tavrin/New.ini" ] || fail "the history is still there"
+
+main=$(await_window Tavrin) || fail "the main window did not come back"
+sleep 0.5
+read -r ox oy < <(origin_of "$main" 503 279)
+click 6547 1747 # End
+for _ in $(seq 100); do
+    kill -0 "$program" 2>/dev/null || break
+    sleep 0.1
+done
+kill -0 "$program" 2>/dev/null && fail "End did not end the program"
+program=
+rm -rf "$work"
+echo "end_to_end: renamed and restored ${#files[@]} files; pictures in $out"
