@@ -67,7 +67,7 @@ double rawLoop(const std::string& folder, const std::vector<std::string>& names,
 void restore() {
     tavrinM::SetHistoryPaths();
     const tavrin::RestoreResult r = tavrin::RestoreNames();
-    if (!r.readOk || !r.failed.empty()) {
+    if (r.problem != tavrin::RestoreResult::Problem::None || !r.failed.empty()) {
         fail("restore between the timed loops failed");
     }
 }

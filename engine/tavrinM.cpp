@@ -38,8 +38,8 @@ void ResetState() {
     RndNum = 0;
 }
 
-bool PathExists(const std::string& path) {
-    return tavrin::platform::isOrdinaryFile(path);
+bool PathExists(const std::string& path, tavrin::platform::Status* error) {
+    return tavrin::platform::isOrdinaryFile(path, error);
 }
 
 tavrin::platform::Status RenameOne() {
@@ -53,9 +53,10 @@ void SetHistoryPaths() {
     OldIniPath = folder + sep + "Old.ini";
 }
 
-void KillHistory() {
-    tavrin::platform::removeFile(NewIniPath);
-    tavrin::platform::removeFile(OldIniPath);
+tavrin::platform::Status KillHistory() {
+    tavrin::platform::Status newRemoved = tavrin::platform::removeFile(NewIniPath);
+    tavrin::platform::Status oldRemoved = tavrin::platform::removeFile(OldIniPath);
+    return newRemoved.ok() ? oldRemoved : newRemoved;
 }
 
 } // namespace tavrinM
