@@ -46,6 +46,14 @@ detail::FileHandle openFile(const std::string& path, DWORD access, DWORD share, 
     if (before != INVALID_FILE_ATTRIBUTES && (before & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         return refuse("シンボリックリンクなので開けません");
     }
+    // Windows refuses to write a read-only file; Wine run by an administrator would not.
+    if (before != INVALID_FILE_ATTRIBUTES && (before & FILE_ATTRIBUTE_READONLY) != 0 &&
+        (access & GENERIC_WRITE) != 0) {
+        if (error != nullptr) {
+            *error = fromError(ERROR_ACCESS_DENIED);
+        }
+        return detail::invalidHandle;
+    }
     HANDLE file = CreateFileW(wide.c_str(), access, share, nullptr, disposition,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) {

@@ -374,8 +374,8 @@ TEST_P(EndingTest, EndsInOrderAndLeavesTheHistoryClosedAndFree) {
     for (int number = 1; number <= 4; ++number) {
         EXPECT_FALSE(platform::textfile::isOpen(number)) << "file " << number;
     }
-    EXPECT_THAT(entries(prog), ElementsAre("New.ini", "Old.ini"));
     other.release();
+    EXPECT_THAT(entries(prog), ElementsAre("New.ini", "Old.ini"));
     EXPECT_TRUE(lockFree());
     if (!log.empty() && log.back() == "restore") {
         EXPECT_TRUE(closedForRestore);
