@@ -187,8 +187,9 @@ protected:
 
     void report() const {
         std::printf("crash test: %ld kills (%ld in runs, %ld in restores, %ld between the two "
-                    "moves of a replacement), %ld files checked, 0 wrong names\n",
-                    kills, runKills, restoreKills, halfMoved, filesChecked);
+                    "moves of a replacement), %ld files checked, %s\n",
+                    kills, runKills, restoreKills, halfMoved, filesChecked,
+                    HasFailure() ? "FAILED" : "0 wrong names");
     }
 
     fs::path other;

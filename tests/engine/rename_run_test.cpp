@@ -35,6 +35,10 @@ struct Refusal {
     bool onlyWhereDotHides = false;
 };
 
+void PrintTo(const Refusal& r, std::ostream* os) {
+    *os << r.label;
+}
+
 class RefusalTest : public RenameRunTest, public ::testing::WithParamInterface<Refusal> {};
 
 TEST_P(RefusalTest, RefusesBeforeTouchingAnything) {
@@ -316,6 +320,10 @@ struct Ending {
     std::vector<std::pair<std::string, std::string>> history; // none: the one before
     bool lockHeld = false;                                    // by another user of the history
 };
+
+void PrintTo(const Ending& e, std::ostream* os) {
+    *os << e.label;
+}
 
 class EndingTest : public RenameRunTest, public ::testing::WithParamInterface<Ending> {
 protected:
