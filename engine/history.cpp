@@ -126,7 +126,8 @@ RestoreResult RestoreNames() {
             const std::string from = FolderPath + NewName;
             const std::string to = FolderPath + OldName;
             const platform::Status renamed = platform::renameNoReplace(from, to);
-            // Already back: a pass stopped between its rename and its cut.
+            // Already as it was: a restore stopped between a rename and its cut, or
+            // a run stopped between recording a pair and renaming its file.
             restored = renamed.ok() || (!platform::entryExists(from) && platform::entryExists(to));
             reason = renamed.reason;
         }

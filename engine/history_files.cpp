@@ -335,8 +335,9 @@ platform::Status settle(bool foldKept, std::string& failedPath) {
     return replaceWithPending(f, failedPath);
 }
 
-platform::Status startNew(const std::string& folder, std::string& failedPath) {
+platform::Status startNew(const std::string& folder, std::string& failedPath, bool& replaced) {
     const Files f = files();
+    replaced = false;
     if (auto s = settle(false, failedPath); !s.ok()) {
         return s;
     }
@@ -356,15 +357,34 @@ platform::Status startNew(const std::string& folder, std::string& failedPath) {
             return platform::Status::failure("通常のファイルではありません");
         }
     }
-    return writePending(f, folder, {}, failedPath);
+    if (auto s = writePending(f, folder, {}, failedPath); !s.ok()) {
+        return s;
+    }
+    if (platform::entryExists(f.oldPath)) {
+        return platform::Status::success();
+    }
+    if (auto s = replaceWithPending(f, failedPath); !s.ok()) {
+        removePending(f);
+        return s;
+    }
+    replaced = true;
+    return platform::Status::success();
 }
 
 platform::Status replaceWithNew(std::string& failedPath) {
     return replaceWithPending(files(), failedPath);
 }
 
-void dropNew() {
-    removePending(files());
+void dropNew(bool replaced) {
+    const Files f = files();
+    if (!replaced) {
+        removePending(f);
+        return;
+    }
+    tf::close(oldFile);
+    tf::close(newFile);
+    platform::removeFile(f.newPath);
+    platform::removeFile(f.oldPath);
 }
 
 } // namespace tavrin::history

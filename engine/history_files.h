@@ -69,14 +69,18 @@ HistoryRead readCurrent();
 platform::Status settle(bool foldKept, std::string& failedPath);
 
 // Starts a new history: its folder lines written to the pending files, which
-// stay open as files 1 and 2 for the run's pairs. Nothing else has changed.
-platform::Status startNew(const std::string& folder, std::string& failedPath);
+// stay open as files 1 and 2 for the run's pairs. Where there was no history
+// (no Old.ini), there is nothing to keep and it takes its place at once
+// (`replaced`): the undo looks for Old.ini alone. Otherwise nothing else has
+// changed.
+platform::Status startNew(const std::string& folder, std::string& failedPath, bool& replaced);
 
 // Once the first pair's file is renamed: the new history takes the place of
 // the old one. Files 1 and 2 stay open on it.
 platform::Status replaceWithNew(std::string& failedPath);
 
-// Nothing was renamed: the new history is dropped and the old one stands.
-void dropNew();
+// Nothing was renamed: the new history goes again, and the history files are
+// as the run found them.
+void dropNew(bool replaced);
 
 } // namespace tavrin::history

@@ -263,9 +263,10 @@ RunEnding RenameRun(const RunInputs& in, RunActions& act) {
     // One process at a time: a second one finds the history locked and touches nothing.
     platform::FolderLock lock;
     std::string failedPath = OldIniPath;
+    bool replaced = false;
     platform::Status started = lock.acquire(platform::programFolder());
     if (started.ok()) {
-        started = history::startNew(FolderPath, failedPath);
+        started = history::startNew(FolderPath, failedPath, replaced);
     }
     if (!started.ok()) {
         closeHistory();
@@ -281,14 +282,14 @@ RunEnding RenameRun(const RunInputs& in, RunActions& act) {
     long renamed = 0;
     const auto endHistory = [&] {
         if (renamed == 0) {
-            history::dropNew();
+            history::dropNew(replaced);
         }
         closeHistory();
         lock.release();
     };
     for (ListIdx = 0; ListIdx < count; ++ListIdx) {
         Failure failure = renameFile(in, ListIdx);
-        if (!failure.failed && ++renamed == 1) {
+        if (!failure.failed && ++renamed == 1 && !replaced) {
             if (auto s = history::replaceWithNew(failedPath); !s.ok()) {
                 failure = {true, false,
                            "変更履歴を書き込めません：" + failedPath + "\n" + s.reason};

@@ -479,6 +479,17 @@ INSTANTIATE_TEST_SUITE_P(
                {}}),
     [](const auto& info) { return std::string(info.param.label); });
 
+// Where there was no history, a run that renames nothing leaves none.
+TEST_F(RenameRunTest, RunThatRenamesNothingLeavesNoHistoryWhereThereWasNone) {
+    makeFiles({"a.jpg", "photo0.jpg"});
+    for (const auto& listed : std::vector<std::vector<std::string>>{{}, {"gone.jpg"}, {"a.jpg"}}) {
+        RecordingActions act;
+        RenameRun(inputs(listed), act); // completed, stopped at a missing file, a clash
+        EXPECT_TRUE(entries(prog).empty()) << listed.size();
+        EXPECT_THAT(entries(dir), ElementsAre("a.jpg", "photo0.jpg"));
+    }
+}
+
 TEST_F(RenameRunTest, HistoryBytesAreExact) {
     makeFiles({"a.jpg", "b.jpg"});
     RecordingActions act;
