@@ -14,8 +14,7 @@ const char* const msgNotCrLf = "行が CR LF で終わっていません";
 const char* const msgNoFolderLine = "フォルダーの行がありません";
 const char* const msgNewEndsEarly = "New.ini が Old.ini より先に終わっています";
 
-// Read back from the pending or kept files, pairs must survive a second
-// writing unchanged, so they are compared as whole lines.
+// The same pair: its folder and both names.
 bool samePair(const HistoryPair& a, const HistoryPair& b) {
     return a.folder == b.folder && a.oldName == b.oldName && a.newName == b.newName;
 }

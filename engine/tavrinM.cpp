@@ -49,8 +49,8 @@ tavrin::platform::Status RenameOne() {
 void SetHistoryPaths() {
     const std::string folder = tavrin::platform::programFolder();
     const char sep = tavrin::platform::separator();
-    NewIniPath = folder + sep + "New.ini";
-    OldIniPath = folder + sep + "Old.ini";
+    NewIniPath = folder + sep + std::string(tavrin::platform::newHistoryName);
+    OldIniPath = folder + sep + std::string(tavrin::platform::oldHistoryName);
 }
 
 tavrin::platform::Status KillHistory() {
