@@ -2,10 +2,30 @@
 // benchmark compares the run with them in the same process.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace tavrin::bench {
+
+// The new name rawLoop gives names[i], and where its pair begins in each history file.
+struct RawPair {
+    std::string newName;
+    std::uint64_t oldStart = 0, newStart = 0;
+};
+
+inline std::vector<RawPair> rawPairs(const std::string& folder,
+                                     const std::vector<std::string>& names) {
+    std::vector<RawPair> pairs;
+    pairs.reserve(names.size());
+    std::uint64_t oldSize = folder.size() + 3, newSize = oldSize; // "-" folder CR LF
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        pairs.push_back({"raw" + std::to_string(i) + ".dat", oldSize, newSize});
+        oldSize += names[i].size() + 2;
+        newSize += pairs.back().newName.size() + 2;
+    }
+    return pairs;
+}
 
 // How the raw loop writes and renames, for the report.
 extern const char* const rawCalls;
@@ -15,6 +35,12 @@ extern const char* const rawCalls;
 // calls; the seconds it took, or a negative number when a call failed.
 double rawLoop(const std::string& folder, const std::vector<std::string>& names,
                const std::string& prog);
+
+// Undoes what rawLoop did, as a restore does it with nothing around the calls:
+// last name first, a no-replace rename back, then both history files cut back
+// by that pair; deletes the history at the end. Seconds, or negative on failure.
+double rawRestore(const std::string& folder, const std::vector<std::string>& names,
+                  const std::string& prog);
 
 bool createEmptyFile(const std::string& path);
 

@@ -37,6 +37,27 @@ double rawLoop(const std::string& folder, const std::vector<std::string>& names,
               : -1;
 }
 
+double rawRestore(const std::string& folder, const std::vector<std::string>& names,
+                  const std::string& prog) {
+    const auto start = std::chrono::steady_clock::now();
+    const int oldFd = ::open((prog + "/Old.ini").c_str(), O_RDWR);
+    const int newFd = ::open((prog + "/New.ini").c_str(), O_RDWR);
+    bool ok = oldFd >= 0 && newFd >= 0;
+    const std::vector<RawPair> pairs = rawPairs(folder, names);
+    for (std::size_t i = names.size(); ok && i-- > 0;) {
+        ok = ::renameat2(AT_FDCWD, (folder + pairs[i].newName).c_str(), AT_FDCWD,
+                         (folder + names[i]).c_str(), RENAME_NOREPLACE) == 0 &&
+             ::ftruncate(oldFd, static_cast<off_t>(pairs[i].oldStart)) == 0 &&
+             ::ftruncate(newFd, static_cast<off_t>(pairs[i].newStart)) == 0;
+    }
+    ::close(oldFd);
+    ::close(newFd);
+    ok = ok && ::unlink((prog + "/New.ini").c_str()) == 0 &&
+         ::unlink((prog + "/Old.ini").c_str()) == 0;
+    return ok ? std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()
+              : -1;
+}
+
 bool createEmptyFile(const std::string& path) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
     if (fd < 0) {

@@ -46,6 +46,35 @@ double rawLoop(const std::string& folder, const std::vector<std::string>& names,
               : -1;
 }
 
+double rawRestore(const std::string& folder, const std::vector<std::string>& names,
+                  const std::string& prog) {
+    const auto start = std::chrono::steady_clock::now();
+    const auto open = [](const std::string& path) {
+        return CreateFileW(toWide(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    };
+    const auto cut = [](HANDLE file, std::uint64_t size) {
+        LARGE_INTEGER at;
+        at.QuadPart = static_cast<LONGLONG>(size);
+        return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+    };
+    HANDLE oldFile = open(prog + "\\Old.ini");
+    HANDLE newFile = open(prog + "\\New.ini");
+    bool ok = oldFile != INVALID_HANDLE_VALUE && newFile != INVALID_HANDLE_VALUE;
+    const std::vector<RawPair> pairs = rawPairs(folder, names);
+    for (std::size_t i = names.size(); ok && i-- > 0;) {
+        ok = MoveFileExW(toWide(folder + pairs[i].newName).c_str(),
+                         toWide(folder + names[i]).c_str(), 0) &&
+             cut(oldFile, pairs[i].oldStart) && cut(newFile, pairs[i].newStart);
+    }
+    CloseHandle(oldFile);
+    CloseHandle(newFile);
+    ok = ok && DeleteFileW(toWide(prog + "\\New.ini").c_str()) &&
+         DeleteFileW(toWide(prog + "\\Old.ini").c_str());
+    return ok ? std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()
+              : -1;
+}
+
 bool createEmptyFile(const std::string& path) {
     HANDLE file = create(path, CREATE_NEW);
     if (file == INVALID_HANDLE_VALUE) {

@@ -113,7 +113,7 @@ double get(MainWindow& w) {
 void restoreLastRun() {
     tavrinM::SetHistoryPaths();
     const tavrin::RestoreResult r = tavrin::RestoreNames();
-    if (!r.readOk || !r.failed.empty()) {
+    if (r.problem != tavrin::RestoreResult::Problem::None || !r.failed.empty()) {
         fail("the restore between rounds failed");
     }
 }

@@ -1,4 +1,5 @@
 #include "engine/history.h"
+#include "engine/history_files.h"
 #include "engine/tavrinM.h"
 #include "platform/textfile.h"
 
@@ -9,122 +10,68 @@ namespace tavrin {
 namespace {
 
 namespace tf = platform::textfile;
+using history::newFile;
+using history::newKeptFile;
+using history::oldFile;
+using history::oldKeptFile;
+using Problem = RestoreResult::Problem;
 
-constexpr int oldFile = 1;
-constexpr int newFile = 2;
+// The kept files of one pass: the pairs it could not restore, in the order it met them.
+class KeptPairs {
+public:
+    explicit KeptPairs(const history::Files& files) : files_(files) {}
+    ~KeptPairs() { close(); }
 
-// A rewrite of the history goes to these files first, then into place.
-std::string pendingPath(const std::string& path) {
-    return path + ".new";
-}
+    bool any() const { return opened_; }
 
-bool present(const std::string& path) {
-    return platform::isOrdinaryFile(path);
-}
-
-// Finishes or discards a rewrite that a killed process left half done. The
-// rewrite writes New.ini.new, then Old.ini.new, then moves New.ini.new into
-// place, then Old.ini.new: a lone Old.ini.new is complete and goes on, while
-// a New.ini.new means the originals were never touched.
-void recoverInterruptedRewrite() {
-    const std::string oldPending = pendingPath(tavrinM::OldIniPath);
-    const std::string newPending = pendingPath(tavrinM::NewIniPath);
-    if (present(newPending)) {
-        platform::removeFile(oldPending);
-        platform::removeFile(newPending);
-    } else if (present(oldPending)) {
-        platform::replaceFile(oldPending, tavrinM::OldIniPath);
-    }
-}
-
-HistoryRead failed(HistoryRead read, const std::string& path, std::string reason) {
-    read.ok = false;
-    read.path = path;
-    read.reason = std::move(reason);
-    read.pairs.clear();
-    return read;
-}
-
-HistoryRead readOpenHistory() {
-    HistoryRead read;
-    std::string folder;
-    bool haveFolder = false;
-    while (!tf::atEnd(oldFile)) {
-        std::string oldLine, newLine;
-        bool oldComplete = false, newComplete = false;
-        const platform::Status oldRead = tf::readLine(oldFile, oldLine, &oldComplete);
-        if (!oldComplete) {
-            break; // cut short by a killed run: its rename was never tried
-        }
-        if (!oldRead.ok()) {
-            return failed(std::move(read), tavrinM::OldIniPath, oldRead.reason);
-        }
-        const bool lastOld = tf::atEnd(oldFile);
-        if (tf::atEnd(newFile)) {
-            if (lastOld) {
-                break; // the partner line was never written
+    platform::Status add(const HistoryPair& pair) {
+        if (!opened_) {
+            for (const auto& [number, path] : {std::pair{oldKeptFile, &files_.oldKept},
+                                               std::pair{newKeptFile, &files_.newKept}}) {
+                if (auto s = tf::open(number, *path, tf::Mode::Output); !s.ok()) {
+                    close();
+                    return s;
+                }
             }
-            return failed(std::move(read), tavrinM::NewIniPath,
-                          "New.ini が Old.ini より先に終わっています");
+            opened_ = true;
         }
-        const platform::Status newRead = tf::readLine(newFile, newLine, &newComplete);
-        if (!newComplete && lastOld) {
-            break;
-        }
-        if (!newRead.ok() || !newComplete) {
-            return failed(std::move(read), tavrinM::NewIniPath,
-                          newRead.ok() ? "New.ini が Old.ini より先に終わっています"
-                                       : newRead.reason);
-        }
-        if (isFolderLine(oldLine)) {
-            folder = oldLine.substr(1);
-            haveFolder = true;
-        } else if (!haveFolder) {
-            return failed(std::move(read), tavrinM::OldIniPath, "フォルダーの行がありません");
-        } else {
-            read.pairs.push_back({folder, std::move(oldLine), std::move(newLine)});
-        }
-    }
-    return read;
-}
-
-// Writes `pairs` as the whole history, through the pending files.
-platform::Status rewriteHistory(const std::vector<RestoreFailure>& failures) {
-    const std::string oldPending = pendingPath(tavrinM::OldIniPath);
-    const std::string newPending = pendingPath(tavrinM::NewIniPath);
-    // New.ini.new is complete before Old.ini.new is begun (see recoverInterruptedRewrite).
-    for (const auto& [number, path, useOld] :
-         {std::tuple{newFile, newPending, false}, std::tuple{oldFile, oldPending, true}}) {
-        if (auto s = tf::open(number, path, tf::Mode::Output); !s.ok()) {
-            tf::close(oldFile);
-            tf::close(newFile);
-            return s;
-        }
-        std::string folder;
         platform::Status s;
-        for (const auto& failure : failures) {
-            const HistoryPair& pair = failure.pair;
-            if (s.ok() && pair.folder != folder) {
-                folder = pair.folder;
-                s = tf::writeLine(number, "-" + folder);
-            }
-            if (s.ok()) {
-                s = tf::writeLine(number, useOld ? pair.oldName : pair.newName);
-            }
+        if (pair.folder != folder_) {
+            s = writeBoth("-" + pair.folder, "-" + pair.folder);
+            folder_ = s.ok() ? pair.folder : std::string();
         }
-        tf::close(number);
-        if (!s.ok()) {
-            platform::removeFile(oldPending);
-            platform::removeFile(newPending);
-            return s;
-        }
+        return s.ok() ? writeBoth(pair.oldName, pair.newName) : s;
     }
-    if (auto s = platform::replaceFile(newPending, tavrinM::NewIniPath); !s.ok()) {
-        platform::removeFile(oldPending);
-        platform::removeFile(newPending);
-        return s;
+
+    void close() {
+        tf::close(oldKeptFile);
+        tf::close(newKeptFile);
     }
-    return platform::replaceFile(oldPending, tavrinM::OldIniPath);
+
+private:
+    platform::Status writeBoth(const std::string& oldLine, const std::string& newLine) {
+        platform::Status s = tf::writeLine(oldKeptFile, oldLine);
+        return s.ok() ? tf::writeLine(newKeptFile, newLine) : s;
+    }
+
+    const history::Files& files_;
+    bool opened_ = false;
+    std::string folder_;
+};
+
+// Cuts a pair, and whatever follows it, off both history files. Old.ini goes
+// first: a New.ini line left over at the end is ignored by the readers.
+platform::Status cutOff(const history::PlacedPair& pair) {
+    platform::Status s = tf::truncate(oldFile, pair.oldStart);
+    return s.ok() ? tf::truncate(newFile, pair.newStart) : s;
+}
+
+RestoreResult withProblem(RestoreResult result, Problem problem, const std::string& path,
+                          std::string reason) {
+    result.problem = problem;
+    result.path = path;
+    result.reason = std::move(reason);
+    return result;
 }
 
 } // namespace
@@ -134,51 +81,83 @@ bool isFolderLine(const std::string& oldLine) {
            platform::isAbsoluteFolder(std::string_view(oldLine).substr(1));
 }
 
+bool isUsableName(std::string_view name) {
+    return platform::isPlainName(name) && std::none_of(name.begin(), name.end(), [](char ch) {
+               const auto c = static_cast<unsigned char>(ch);
+               return c < 0x20 || c == 0x7F;
+           });
+}
+
 HistoryRead ReadHistory() {
-    recoverInterruptedRewrite();
-    if (auto s = tf::open(oldFile, tavrinM::OldIniPath, tf::Mode::Input); !s.ok()) {
-        return failed({}, tavrinM::OldIniPath, s.reason);
-    }
-    if (auto s = tf::open(newFile, tavrinM::NewIniPath, tf::Mode::Input); !s.ok()) {
-        tf::close(oldFile);
-        return failed({}, tavrinM::NewIniPath, s.reason);
-    }
-    HistoryRead read = readOpenHistory();
-    tf::close(oldFile);
-    tf::close(newFile);
-    return read;
+    return history::readCurrent();
 }
 
 RestoreResult RestoreNames() {
     using namespace tavrinM;
     RestoreResult result;
-    const HistoryRead history = ReadHistory();
-    if (!history.ok) {
-        result.readOk = false;
-        result.path = history.path;
-        result.reason = history.reason;
-        return result;
+    platform::FolderLock lock;
+    if (auto s = lock.acquire(platform::programFolder()); !s.ok()) {
+        return withProblem(result, Problem::Refused, OldIniPath, s.reason);
     }
+    if (const HistoryRead current = history::readCurrent(); !current.ok) {
+        return withProblem(result, Problem::Unreadable, current.path, current.reason);
+    }
+    std::string failedPath;
+    if (auto s = history::settle(true, failedPath); !s.ok()) {
+        return withProblem(result, Problem::Refused, failedPath, s.reason);
+    }
+    bool cannotChange = false;
+    const history::Parsed history = history::openForRestore(cannotChange);
+    if (!history.ok) {
+        return withProblem(result, cannotChange ? Problem::Refused : Problem::Unreadable,
+                           history.path, history.reason);
+    }
+
     // Last rename first, so a file that took a name another had just left comes back right.
+    const history::Files files = history::files();
+    KeptPairs kept(files);
     for (auto it = history.pairs.rbegin(); it != history.pairs.rend(); ++it) {
         FolderPath = it->folder;
         OldName = it->oldName;
         NewName = it->newName;
-        const std::string from = FolderPath + NewName;
-        const std::string to = FolderPath + OldName;
-        const platform::Status renamed = platform::renameNoReplace(from, to);
-        if (renamed.ok() || (!present(from) && present(to))) {
+        bool restored = false;
+        std::string reason = "ファイル名として使えない名前です";
+        if (isUsableName(OldName) && isUsableName(NewName)) {
+            const std::string from = FolderPath + NewName;
+            const std::string to = FolderPath + OldName;
+            const platform::Status renamed = platform::renameNoReplace(from, to);
+            // Already as it was: a restore stopped between a rename and its cut, or
+            // a run stopped between recording a pair and renaming its file.
+            restored = renamed.ok() || (!platform::entryExists(from) && platform::entryExists(to));
+            reason = renamed.reason;
+        }
+        if (restored) {
             ++result.restored;
+        } else if (auto s = kept.add(*it); !s.ok()) {
+            result = withProblem(std::move(result), Problem::Stopped, files.oldKept, s.reason);
+            break;
         } else {
-            result.failed.push_back({*it, renamed.reason});
+            result.failed.push_back({*it, reason});
+        }
+        if (auto s = cutOff(*it); !s.ok()) {
+            result = withProblem(std::move(result), Problem::Stopped, OldIniPath, s.reason);
+            break;
         }
     }
+    kept.close();
+    tf::close(oldFile);
+    tf::close(newFile);
     std::reverse(result.failed.begin(), result.failed.end());
-    if (result.failed.empty()) {
-        KillHistory();
-    } else if (auto s = rewriteHistory(result.failed); !s.ok()) {
-        result.path = OldIniPath;
-        result.reason = s.reason;
+
+    if (kept.any()) {
+        // The kept pairs become the history. Should that fail, they are still
+        // read from the kept files, and the next restore tries again.
+        history::settle(true, failedPath);
+    } else if (result.problem == Problem::None) {
+        if (auto s = KillHistory(); !s.ok()) {
+            const std::string path = platform::entryExists(NewIniPath) ? NewIniPath : OldIniPath;
+            result = withProblem(std::move(result), Problem::NotDeleted, path, s.reason);
+        }
     }
     return result;
 }

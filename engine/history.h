@@ -27,10 +27,16 @@ struct HistoryRead {
 // folder path ending in the separator; every other line is a name line.
 bool isFolderLine(const std::string& oldLine);
 
-// Reads the history at OldIniPath and NewIniPath (the caller has set them) by
-// file numbers 1 and 2. A last pair that was not completely written is left
-// out: its rename was never tried. Missing files, unreadable bytes and a
-// New.ini that ends early are failures.
+// A name a rename may give or take: one entry of its folder (isPlainName),
+// without control characters. Names read from a history pass the same test
+// as typed ones.
+bool isUsableName(std::string_view name);
+
+// Reads the history at OldIniPath and NewIniPath (the caller has set them):
+// the pairs still to undo, in file order. A last pair that was not completely
+// written is left out: its rename was never tried. Missing files, lines that
+// do not end in CR LF, a first line that is not a folder line, unreadable
+// bytes and a New.ini that ends early are failures. Writes nothing.
 HistoryRead ReadHistory();
 
 struct RestoreFailure {
@@ -39,18 +45,25 @@ struct RestoreFailure {
 };
 
 struct RestoreResult {
-    bool readOk = true;                 // false: the history could not be read; nothing renamed
-    std::string path, reason;           // what could not be read, and why
+    enum class Problem {
+        None,
+        Unreadable, // the history could not be read: nothing renamed
+        Refused,    // the history could not be locked or changed: nothing renamed
+        Stopped,    // the history could not record more progress: the pass stopped there
+        NotDeleted, // every pair restored, but the history could not be deleted
+    };
+    Problem problem = Problem::None;
+    std::string path, reason;           // with a problem: which file, and why
     long restored = 0;                  // pairs whose files have their old names again
     std::vector<RestoreFailure> failed; // in history order; these stay in the history
-    // With readOk: when set, the history could not be rewritten to hold only the
-    // failed pairs and still holds every pair (restored ones count as restored
-    // when the restore is tried again).
 };
 
-// Gives every recorded file its old name back, last rename first. Pairs that
-// cannot be restored stay in the history, rewritten to hold only them; when
-// none are left, both history files are deleted.
+// Gives every recorded file its old name back, last rename first, cutting
+// each pair off the history once it has been dealt with, so the history
+// always names exactly the pairs still to undo. Only plain names inside the
+// recorded folder are renamed. Pairs that cannot be restored stay in the
+// history; when none are left, both history files are deleted. One process
+// at a time: the history is locked for the whole pass.
 RestoreResult RestoreNames();
 
 } // namespace tavrin

@@ -1,5 +1,8 @@
 #include "engine/rename_run.h"
+#include "engine/history.h"
+#include "engine/history_files.h"
 #include "engine/tavrinM.h"
+#include "platform/codepage.h"
 #include "platform/random.h"
 #include "platform/textfile.h"
 #include "platform/unicode.h"
@@ -9,14 +12,14 @@ namespace tavrin {
 namespace {
 
 namespace tf = platform::textfile;
-
-constexpr int oldFile = 1;
-constexpr int newFile = 2;
+using history::newFile;
+using history::oldFile;
 
 const char* const msgBothOptions = "オプション 変更はどちらか一方のみ選択可能です";
 const char* const msgNoBaseName = "ファイル名を入力してください";
 const char* const msgNoExtension = "変更する拡張子を入力してください";
 const char* const msgUnsafeName = "ファイル名に使用できない文字が含まれています";
+const char* const msgTooLong = "新しいファイル名が長すぎます";
 const char* const msgClash = "既に同名のファイルが存在します、ファイル名を変更してください。";
 const char* const msgDone = "変更完了";
 
@@ -40,17 +43,16 @@ bool isSafeNamePart(std::string_view text) {
     return true;
 }
 
-bool isSafeName(std::string_view name) {
-    return !name.empty() && name != "." && name != ".." && isSafeNamePart(name);
+// Text the history can hold and give back unchanged.
+bool isRecordable(std::string_view text) {
+    std::string bytes;
+    return platform::historyCodePage().encode(text, bytes);
 }
 
-bool hasControl(std::string_view text) {
-    for (const char ch : text) {
-        if (isControl(static_cast<unsigned char>(ch))) {
-            return true;
-        }
-    }
-    return false;
+// A new name the run may give: one entry of the folder, no control character,
+// and not one that a leading "." would hide from every list.
+bool isUsableNewName(std::string_view name) {
+    return isUsableName(name) && !(platform::hidesLeadingDot() && name.front() == '.');
 }
 
 // The old name up to and including its first "." (empty when it has none).
@@ -66,15 +68,40 @@ std::string extensionOnlyName(const std::string& oldName, const std::string& ext
     return kept + ext;
 }
 
-bool anyExtensionOnlyNameUnsafe(const RunInputs& in, const std::string& ext) {
+// The folder as the history records it: with one trailing separator.
+std::string folderPathOf(const RunInputs& in) {
+    std::string folder = in.folder();
+    if (folder.empty() || folder.back() != platform::separator()) {
+        folder += platform::separator();
+    }
+    return folder;
+}
+
+enum class NameCheck { Fine, Unusable, TooLong };
+
+// The names an extension-only run would give, checked before anything is touched.
+NameCheck checkExtensionOnlyNames(const RunInputs& in, const std::string& ext, long maxLength) {
     const long count = in.fileCount();
+    NameCheck result = NameCheck::Fine;
     for (long i = 0; i < count; ++i) {
         const std::string composed = throughFirstDot(in.fileName(i)) + ext;
-        if (composed == "." || composed == "..") {
-            return true;
+        if (!isUsableNewName(composed)) {
+            return NameCheck::Unusable;
+        }
+        if (platform::nameLength(composed) > maxLength) {
+            result = NameCheck::TooLong;
         }
     }
-    return false;
+    return result;
+}
+
+// The longest name a numbered run gives: the base name, the widest number, the extension.
+bool numberedNamesTooLong(const RunInputs& in, const std::string& base, const std::string& ext,
+                          long maxLength) {
+    const long count = in.fileCount();
+    const std::string widest =
+        in.randomNumber() ? "9999" : std::to_string(count > 0 ? count - 1 : 0);
+    return platform::nameLength(base + widest + "." + ext) > maxLength;
 }
 
 // The refusals, in their order; true when the run may go on.
@@ -98,14 +125,36 @@ bool checksPass(const RunInputs& in, RunActions& act) {
         act.focusNewExtension();
         return false;
     }
-    if (!kacC && !isSafeNamePart(base)) {
+    // Everything else that can be known before the history is touched: names the
+    // history can hold, inside the folder and visible, that the file system takes.
+    const bool hidden = platform::hidesLeadingDot() && !base.empty() && base.front() == '.';
+    if (!kacC && (!isSafeNamePart(base) || !isRecordable(base) || hidden)) {
         show(msgUnsafeName);
         act.focusBaseName();
         return false;
     }
-    if ((kaC || kacC) && (!isSafeNamePart(ext) || (kacC && anyExtensionOnlyNameUnsafe(in, ext)))) {
+    const std::string folder = folderPathOf(in);
+    const long maxLength = platform::maxNameLength(folder);
+    const NameCheck extOnly = kacC ? checkExtensionOnlyNames(in, ext, maxLength) : NameCheck::Fine;
+    if ((kaC || kacC) &&
+        (!isSafeNamePart(ext) || !isRecordable(ext) || extOnly == NameCheck::Unusable)) {
         show(msgUnsafeName);
         act.focusNewExtension();
+        return false;
+    }
+    if (!platform::isAbsoluteFolder(folder) || !isRecordable(folder) ||
+        folder.find_first_of("\r\n") != std::string::npos) {
+        show("このフォルダーの名前は変更履歴に記録できません：" + folder);
+        return false;
+    }
+    if (extOnly == NameCheck::TooLong) {
+        show(msgTooLong);
+        act.focusNewExtension();
+        return false;
+    }
+    if (!kacC && numberedNamesTooLong(in, base, kaC ? ext : in.selectedExtension(), maxLength)) {
+        show(msgTooLong);
+        act.focusBaseName();
         return false;
     }
     return true;
@@ -132,7 +181,10 @@ std::string composeName(const RunInputs& in, long index) {
     return BaseName + std::to_string(NameNum) + "." + in.selectedExtension();
 }
 
-std::string stoppedMessage(const std::string& oldName, const std::string& reason) {
+std::string stoppedMessage(const std::string& oldName, const std::string& reason, bool anyRenamed) {
+    if (!anyRenamed) {
+        return "変更を中止しました：" + oldName + "\n" + reason;
+    }
     return "変更を中断しました：" + oldName + "\n" + reason + "\n" +
            "途中までの変更は復元で元に戻せます。";
 }
@@ -171,7 +223,7 @@ struct Failure {
 Failure renameFile(const RunInputs& in, long index) {
     using namespace tavrinM;
     NewName = composeName(in, index);
-    if (hasControl(OldName) || !isSafeName(NewName)) {
+    if (!isUsableName(OldName) || !isUsableNewName(NewName)) {
         return {true, false, msgUnsafeName};
     }
     const std::uint64_t oldSize = tf::size(oldFile);
@@ -192,26 +244,6 @@ Failure renameFile(const RunInputs& in, long index) {
     return {};
 }
 
-// Opens both history files and writes the folder line; the reason on failure.
-platform::Status startHistory(std::string& failedPath) {
-    using namespace tavrinM;
-    for (const auto& [number, path] :
-         {std::pair{oldFile, OldIniPath}, std::pair{newFile, NewIniPath}}) {
-        failedPath = path;
-        if (auto s = tf::open(number, path, tf::Mode::Output); !s.ok()) {
-            return s;
-        }
-    }
-    for (const auto& [number, path] :
-         {std::pair{oldFile, OldIniPath}, std::pair{newFile, NewIniPath}}) {
-        failedPath = path;
-        if (auto s = tf::writeLine(number, "-" + FolderPath); !s.ok()) {
-            return s;
-        }
-    }
-    return platform::Status::success();
-}
-
 } // namespace
 
 RunEnding RenameRun(const RunInputs& in, RunActions& act) {
@@ -224,46 +256,69 @@ RunEnding RenameRun(const RunInputs& in, RunActions& act) {
     BaseName = in.baseName();
     const long count = in.fileCount();
     act.setProgressRange(0, count);
-    FolderPath = in.folder();
-    if (FolderPath.empty() || FolderPath.back() != platform::separator()) {
-        FolderPath += platform::separator();
-    }
+    FolderPath = folderPathOf(in);
     platform::random::seedFromClock();
     SetHistoryPaths();
 
-    std::string failedPath;
-    if (auto s = startHistory(failedPath); !s.ok()) {
+    // One process at a time: a second one finds the history locked and touches nothing.
+    platform::FolderLock lock;
+    std::string failedPath = OldIniPath;
+    bool replaced = false;
+    platform::Status started = lock.acquire(platform::programFolder());
+    if (started.ok()) {
+        started = history::startNew(FolderPath, failedPath, replaced);
+    }
+    if (!started.ok()) {
         closeHistory();
-        show("変更履歴を書き込めないため、変更を中止しました：" + failedPath + "\n" + s.reason);
+        show("変更履歴を書き込めないため、変更を中止しました：" + failedPath + "\n" +
+             started.reason);
         act.setProgressValue(0);
         ResetState();
         return RunEnding::HistoryFailed;
     }
 
+    // Until a file is renamed the new history stays pending, so a run that
+    // renames nothing leaves the history it found.
+    long renamed = 0;
+    const auto endHistory = [&] {
+        if (renamed == 0) {
+            history::dropNew(replaced);
+        }
+        closeHistory();
+        lock.release();
+    };
     for (ListIdx = 0; ListIdx < count; ++ListIdx) {
-        const Failure failure = renameFile(in, ListIdx);
+        Failure failure = renameFile(in, ListIdx);
+        if (!failure.failed && ++renamed == 1 && !replaced) {
+            if (auto s = history::replaceWithNew(failedPath); !s.ok()) {
+                failure = {true, false,
+                           "変更履歴を書き込めません：" + failedPath + "\n" + s.reason};
+            }
+        }
         if (failure.clash) {
             show(msgClash);
             act.focusBaseName();
             act.setProgressValue(0);
-            closeHistory();
-            act.startRestore();
+            endHistory();
+            if (renamed > 0) { // nothing to take back otherwise
+                act.startRestore();
+            }
             return RunEnding::NameClash;
         }
         if (failure.failed) {
-            const std::string message = stoppedMessage(OldName, failure.reason);
-            closeHistory();
+            const std::string message = stoppedMessage(OldName, failure.reason, renamed > 0);
+            endHistory();
             completedEnding(in, act, message);
             return RunEnding::Stopped;
         }
         if (!act.yieldToEvents()) {
-            closeHistory();
+            endHistory();
             return RunEnding::Ended;
         }
         act.setProgressValue(ListIdx + 1);
     }
 
-    closeHistory();
+    endHistory();
     completedEnding(in, act, msgDone);
     return RunEnding::Completed;
 }

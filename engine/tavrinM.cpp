@@ -38,8 +38,8 @@ void ResetState() {
     RndNum = 0;
 }
 
-bool PathExists(const std::string& path) {
-    return tavrin::platform::isOrdinaryFile(path);
+bool PathExists(const std::string& path, tavrin::platform::Status* error) {
+    return tavrin::platform::isOrdinaryFile(path, error);
 }
 
 tavrin::platform::Status RenameOne() {
@@ -49,13 +49,14 @@ tavrin::platform::Status RenameOne() {
 void SetHistoryPaths() {
     const std::string folder = tavrin::platform::programFolder();
     const char sep = tavrin::platform::separator();
-    NewIniPath = folder + sep + "New.ini";
-    OldIniPath = folder + sep + "Old.ini";
+    NewIniPath = folder + sep + std::string(tavrin::platform::newHistoryName);
+    OldIniPath = folder + sep + std::string(tavrin::platform::oldHistoryName);
 }
 
-void KillHistory() {
-    tavrin::platform::removeFile(NewIniPath);
-    tavrin::platform::removeFile(OldIniPath);
+tavrin::platform::Status KillHistory() {
+    tavrin::platform::Status newRemoved = tavrin::platform::removeFile(NewIniPath);
+    tavrin::platform::Status oldRemoved = tavrin::platform::removeFile(OldIniPath);
+    return newRemoved.ok() ? oldRemoved : newRemoved;
 }
 
 } // namespace tavrinM

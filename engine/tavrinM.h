@@ -37,8 +37,10 @@ void ShowMsg();
 // ItemExt and HelpText alone.
 void ResetState();
 
-// True when `path` names an ordinary file (not hidden, not a folder).
-bool PathExists(const std::string& path);
+// True when `path` names an ordinary file (not hidden, not a folder). A search
+// that itself fails (a folder that cannot be read) is no answer: it is reported
+// in `error`, and the result is then false.
+bool PathExists(const std::string& path, tavrin::platform::Status* error = nullptr);
 
 // Renames FolderPath + OldName to FolderPath + NewName, never replacing a file.
 tavrin::platform::Status RenameOne();
@@ -46,7 +48,8 @@ tavrin::platform::Status RenameOne();
 // Sets NewIniPath and OldIniPath: the program folder + separator + the file name.
 void SetHistoryPaths();
 
-// Deletes New.ini, then Old.ini; a missing file is skipped.
-void KillHistory();
+// Deletes New.ini, then Old.ini; a missing file is skipped. Both are tried;
+// the first failure is returned.
+tavrin::platform::Status KillHistory();
 
 } // namespace tavrinM

@@ -26,6 +26,29 @@ private:
     }
 };
 
+// Text is representable only when it comes back unchanged: a converter that
+// maps "〜" to the byte pair of "～" (as the one used on Linux does, and as
+// Windows refuses) would give a file another name on the way back.
+class RoundTripCodePage final : public CodePage {
+public:
+    explicit RoundTripCodePage(std::unique_ptr<CodePage> inner) : inner_(std::move(inner)) {}
+    int number() const override { return inner_->number(); }
+    bool encode(std::string_view utf8, std::string& out) const override {
+        std::string bytes, back;
+        if (!inner_->encode(utf8, bytes) || !inner_->decode(bytes, back) || back != utf8) {
+            return false;
+        }
+        out = std::move(bytes);
+        return true;
+    }
+    bool decode(std::string_view bytes, std::string& out) const override {
+        return inner_->decode(bytes, out);
+    }
+
+private:
+    std::unique_ptr<CodePage> inner_;
+};
+
 std::unique_ptr<CodePage>& activeHistoryCodePage() {
     static std::unique_ptr<CodePage> active;
     return active;
@@ -37,7 +60,11 @@ std::unique_ptr<CodePage> makeCodePage(int number) {
     if (number == 65001) {
         return std::make_unique<Utf8CodePage>();
     }
-    return detail::makeSystemConverter(number);
+    auto converter = detail::makeSystemConverter(number);
+    if (!converter) {
+        return nullptr;
+    }
+    return std::make_unique<RoundTripCodePage>(std::move(converter));
 }
 
 const CodePage& historyCodePage() {

@@ -1,5 +1,6 @@
 // File-system services the engine stands on: no-replace rename, delete, the
-// ordinary-file test, the program folder and the directory listing.
+// ordinary-file and entry tests, the history lock, the program folder and the
+// directory listing.
 #pragma once
 
 #include <string>
@@ -13,12 +14,13 @@ char separator();
 
 // Result of an operation that may fail with a reason from the operating system.
 struct Status {
-    enum class Kind { Ok, TargetExists, Failed };
+    enum class Kind { Ok, TargetExists, InUse, Failed };
     Kind kind = Kind::Ok;
     std::string reason; // the system's own words, empty when ok
 
     bool ok() const { return kind == Kind::Ok; }
     bool targetExists() const { return kind == Kind::TargetExists; }
+    bool inUse() const { return kind == Kind::InUse; }
 
     static Status success() { return {}; }
     static Status failure(std::string why) { return {Kind::Failed, std::move(why)}; }
@@ -37,6 +39,57 @@ Status removeFile(const std::string& path);
 // True when `path` names an ordinary file that is neither hidden nor a folder.
 // A failure of the lookup itself (other than "not there") is reported in `error`.
 bool isOrdinaryFile(const std::string& path, Status* error = nullptr);
+
+// What is at `path`, a link not followed. Hidden entries count like any other.
+// A failure of the lookup itself is reported in `error` and answers None.
+enum class EntryKind { None, File, Folder, Link, Other };
+EntryKind entryKind(const std::string& path, Status* error = nullptr);
+
+// True when anything at all is at `path`: a file, a folder or a link.
+inline bool entryExists(const std::string& path, Status* error = nullptr) {
+    return entryKind(path, error) != EntryKind::None;
+}
+
+// True when `name` can only name an entry of the folder it is joined to: not
+// empty, not "." or "..", and free of this system's separators (and, on
+// Windows, of the drive and stream mark ":").
+bool isPlainName(std::string_view name);
+
+// True where a name that begins with "." is hidden from listings (POSIX).
+bool hidesLeadingDot();
+
+// The longest name the file system holding `folder` takes, and the length of
+// a name in the same units: bytes on POSIX, UTF-16 units on Windows.
+long maxNameLength(const std::string& folder);
+long nameLength(std::string_view utf8);
+
+// The program's own files beside it: the two history files and the pending
+// and kept files their rewrites use. Listings of the program folder leave
+// them out, so no run can rename them.
+inline constexpr std::string_view oldHistoryName = "Old.ini";
+inline constexpr std::string_view newHistoryName = "New.ini";
+inline constexpr std::string_view pendingSuffix = ".new";
+inline constexpr std::string_view keptSuffix = ".kept";
+inline constexpr std::string_view lockFileName = "Tavrin.lock"; // Windows
+bool isProgramOwnFile(std::string_view name);
+
+// An exclusive hold on the history of one program folder, for one process at
+// a time; released when destroyed (and by the system when the process dies).
+class FolderLock {
+public:
+    FolderLock() = default;
+    ~FolderLock() { release(); }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+    // Takes the lock on `folder`; Kind::InUse when another holder has it.
+    Status acquire(const std::string& folder);
+    void release();
+    bool held() const { return handle_ != -1; }
+
+private:
+    long long handle_ = -1;
+};
 
 // True when `text` is an absolute folder path that ends in the separator.
 bool isAbsoluteFolder(std::string_view text);

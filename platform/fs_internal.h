@@ -16,18 +16,31 @@ std::vector<std::string> ordinaryFileNames(const std::string& folder, Status* er
 void readFolder(const std::string& folder, std::vector<std::string>* folders,
                 std::vector<std::string>* files, Status* error);
 
-// Plain file handles for the numbered text files.
+// True when `folder` is the program folder itself, however it is written.
+bool isProgramFolder(const std::string& folder);
+
+// Plain file handles for the numbered text files. None of the opens follows a
+// link at `path`: a link there is refused.
 using FileHandle = long long;
 constexpr FileHandle invalidHandle = -1;
 
 // Creates or empties `path` for writing.
 FileHandle openForOutput(const std::string& path, Status* error);
+// Opens an existing file for reading and cutting back.
+FileHandle openForUpdate(const std::string& path, Status* error);
+// Opens an existing file for reading.
+FileHandle openForInput(const std::string& path, Status* error);
+// Reads from the current position to the end of the file.
+Status readAll(FileHandle handle, std::string& content);
 // Hands `data` to the system in one write (more only if the system takes part).
 Status writeAll(FileHandle handle, std::string_view data);
 // Cuts the file back to `size` bytes; later writes go on from there.
 Status truncateTo(FileHandle handle, unsigned long long size);
 void closeHandle(FileHandle handle);
-// Reads a whole file.
-Status readWholeFile(const std::string& path, std::string& content);
+
+// POSIX: the no-replace rename for file systems that have neither
+// RENAME_NOREPLACE nor hard links. It reserves `to` by creating it, then
+// renames onto that empty file of its own.
+Status renameByReservation(const std::string& from, const std::string& to);
 
 } // namespace tavrin::platform::detail

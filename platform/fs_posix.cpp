@@ -6,6 +6,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,13 +20,12 @@ Status fromErrno(int err) {
     return Status::failure(std::strerror(err));
 }
 
-bool isHiddenName(std::string_view name) {
-    return !name.empty() && name.front() == '.';
+Status exists() {
+    return {Status::Kind::TargetExists, std::strerror(EEXIST)};
 }
 
-bool pathExistsNoFollow(const std::string& path) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0;
+bool isHiddenName(std::string_view name) {
+    return !name.empty() && name.front() == '.';
 }
 
 // For file systems without renameat2 flags: link refuses an existing target.
@@ -40,19 +40,34 @@ Status renameByLink(const std::string& from, const std::string& to) {
     }
     const int err = errno;
     if (err == EEXIST) {
-        return {Status::Kind::TargetExists, std::strerror(err)};
+        return exists();
     }
     if (err != EPERM && err != ENOTSUP && err != EOPNOTSUPP && err != ENOSYS && err != EXDEV) {
         return fromErrno(err);
     }
-    // No hard links here (FAT, exFAT): check the target just before a plain rename.
-    if (pathExistsNoFollow(to)) {
-        return {Status::Kind::TargetExists, std::strerror(EEXIST)};
+    return detail::renameByReservation(from, to); // no hard links here (FAT, exFAT)
+}
+
+// Opens `path` without following a link there and without waiting on a pipe,
+// and makes sure it is an ordinary file.
+detail::FileHandle openFile(const std::string& path, int flags, Status* error) {
+    const int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
+    if (fd < 0) {
+        if (error != nullptr) {
+            *error = errno == ELOOP ? Status::failure("シンボリックリンクなので開けません")
+                                    : fromErrno(errno);
+        }
+        return detail::invalidHandle;
     }
-    if (::rename(from.c_str(), to.c_str()) == 0) {
-        return Status::success();
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (error != nullptr) {
+            *error = Status::failure("通常のファイルではありません");
+        }
+        ::close(fd);
+        return detail::invalidHandle;
     }
-    return fromErrno(errno);
+    return fd;
 }
 
 } // namespace
@@ -67,7 +82,7 @@ Status renameNoReplace(const std::string& from, const std::string& to) {
     }
     const int err = errno;
     if (err == EEXIST) {
-        return {Status::Kind::TargetExists, std::strerror(err)};
+        return exists();
     }
     // FUSE and some older file systems answer these even for a free name.
     if (err == EINVAL || err == ENOSYS || err == ENOTSUP || err == EOPNOTSUPP) {
@@ -106,6 +121,64 @@ bool isOrdinaryFile(const std::string& path, Status* error) {
         return false;
     }
     return S_ISREG(st.st_mode);
+}
+
+EntryKind entryKind(const std::string& path, Status* error) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) == 0) {
+        return S_ISREG(st.st_mode)   ? EntryKind::File
+               : S_ISDIR(st.st_mode) ? EntryKind::Folder
+               : S_ISLNK(st.st_mode) ? EntryKind::Link
+                                     : EntryKind::Other;
+    }
+    if (errno != ENOENT && errno != ENOTDIR && error != nullptr) {
+        *error = fromErrno(errno);
+    }
+    return EntryKind::None;
+}
+
+bool isPlainName(std::string_view name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos;
+}
+
+bool hidesLeadingDot() {
+    return true;
+}
+
+long maxNameLength(const std::string& folder) {
+    const long max = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+    return max > 0 ? max : 255;
+}
+
+long nameLength(std::string_view utf8) {
+    return static_cast<long>(utf8.size());
+}
+
+Status FolderLock::acquire(const std::string& folder) {
+    release();
+    // The folder itself carries the lock: it is never replaced, and no file is left behind.
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return fromErrno(errno);
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int err = errno;
+        ::close(fd);
+        if (err == EWOULDBLOCK) {
+            return {Status::Kind::InUse, "ほかの Tavrin が変更履歴を使っています"};
+        }
+        return fromErrno(err);
+    }
+    handle_ = fd;
+    return Status::success();
+}
+
+void FolderLock::release() {
+    if (handle_ != -1) {
+        ::close(static_cast<int>(handle_));
+        handle_ = -1;
+    }
 }
 
 bool isAbsoluteFolder(std::string_view text) {
@@ -182,12 +255,41 @@ std::vector<std::string> ordinaryFileNames(const std::string& folder, Status* er
     return names;
 }
 
+bool isProgramFolder(const std::string& folder) {
+    struct stat a, b;
+    return ::stat(folder.c_str(), &a) == 0 && ::stat(programFolder().c_str(), &b) == 0 &&
+           a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 FileHandle openForOutput(const std::string& path, Status* error) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0 && error != nullptr) {
-        *error = fromErrno(errno);
+    return openFile(path, O_WRONLY | O_CREAT | O_TRUNC, error);
+}
+
+FileHandle openForUpdate(const std::string& path, Status* error) {
+    return openFile(path, O_RDWR, error);
+}
+
+FileHandle openForInput(const std::string& path, Status* error) {
+    return openFile(path, O_RDONLY, error);
+}
+
+Status readAll(FileHandle handle, std::string& content) {
+    const int fd = static_cast<int>(handle);
+    content.clear();
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return fromErrno(errno);
+        }
+        if (n == 0) {
+            return Status::success();
+        }
+        content.append(buf, static_cast<std::size_t>(n));
     }
-    return fd < 0 ? invalidHandle : fd;
 }
 
 Status writeAll(FileHandle handle, std::string_view data) {
@@ -218,30 +320,27 @@ void closeHandle(FileHandle handle) {
     ::close(static_cast<int>(handle));
 }
 
-Status readWholeFile(const std::string& path, std::string& content) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+Status renameByReservation(const std::string& from, const std::string& to) {
+    // Taking the name first means a file that appears meanwhile finds it taken,
+    // instead of being replaced by the rename.
+    const int fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
-        return fromErrno(errno);
+        return errno == EEXIST ? exists() : fromErrno(errno);
     }
-    content.clear();
-    char buf[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            const int err = errno;
-            ::close(fd);
-            return fromErrno(err);
-        }
-        if (n == 0) {
-            break;
-        }
-        content.append(buf, static_cast<std::size_t>(n));
-    }
+    struct stat reserved;
+    const bool known = ::fstat(fd, &reserved) == 0;
     ::close(fd);
-    return Status::success();
+    if (::rename(from.c_str(), to.c_str()) == 0) {
+        return Status::success();
+    }
+    const int err = errno;
+    // Give the name back, but only while it is still the empty file made above.
+    struct stat st;
+    if (known && ::lstat(to.c_str(), &st) == 0 && st.st_dev == reserved.st_dev &&
+        st.st_ino == reserved.st_ino && st.st_size == 0) {
+        ::unlink(to.c_str());
+    }
+    return fromErrno(err);
 }
 
 } // namespace detail

@@ -24,6 +24,54 @@ bool isSeparator(char c) {
     return c == '\\' || c == '/';
 }
 
+std::string withSeparator(std::string folder) {
+    if (folder.empty() || !isSeparator(folder.back())) {
+        folder.push_back('\\');
+    }
+    return folder;
+}
+
+// Opens `path` without following a link there (a reparse point is refused),
+// and makes sure it is an ordinary file.
+detail::FileHandle openFile(const std::string& path, DWORD access, DWORD share, DWORD disposition,
+                            Status* error) {
+    const std::wstring wide = detail::toWide(path);
+    const auto refuse = [&](const char* why) {
+        if (error != nullptr) {
+            *error = Status::failure(why);
+        }
+        return detail::invalidHandle;
+    };
+    const DWORD before = GetFileAttributesW(wide.c_str());
+    if (before != INVALID_FILE_ATTRIBUTES && (before & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        return refuse("シンボリックリンクなので開けません");
+    }
+    // Windows refuses to write a read-only file; Wine run by an administrator would not.
+    if (before != INVALID_FILE_ATTRIBUTES && (before & FILE_ATTRIBUTE_READONLY) != 0 &&
+        (access & GENERIC_WRITE) != 0) {
+        if (error != nullptr) {
+            *error = fromError(ERROR_ACCESS_DENIED);
+        }
+        return detail::invalidHandle;
+    }
+    HANDLE file = CreateFileW(wide.c_str(), access, share, nullptr, disposition,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        if (error != nullptr) {
+            *error = fromError(GetLastError());
+        }
+        return detail::invalidHandle;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(file, &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+        const bool link = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        CloseHandle(file);
+        return refuse(link ? "シンボリックリンクなので開けません" : "通常のファイルではありません");
+    }
+    return reinterpret_cast<detail::FileHandle>(file);
+}
+
 } // namespace
 
 char separator() {
@@ -75,6 +123,73 @@ bool isOrdinaryFile(const std::string& path, Status* error) {
         return false;
     }
     return isOrdinaryAttributes(attributes);
+}
+
+EntryKind entryKind(const std::string& path, Status* error) {
+    const DWORD attributes = GetFileAttributesW(detail::toWide(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD code = GetLastError();
+        if (code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND &&
+            code != ERROR_INVALID_NAME && error != nullptr) {
+            *error = fromError(code);
+        }
+        return EntryKind::None;
+    }
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        return EntryKind::Link;
+    }
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EntryKind::Folder : EntryKind::File;
+}
+
+bool isPlainName(std::string_view name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find_first_of(std::string_view("\\/:\0", 4)) == std::string_view::npos;
+}
+
+bool hidesLeadingDot() {
+    return false;
+}
+
+long maxNameLength(const std::string& folder) {
+    wchar_t root[MAX_PATH];
+    DWORD maxComponent = 0;
+    if (GetVolumePathNameW(detail::toWide(folder).c_str(), root, MAX_PATH) &&
+        GetVolumeInformationW(root, nullptr, 0, nullptr, &maxComponent, nullptr, nullptr, 0) &&
+        maxComponent > 0) {
+        return static_cast<long>(maxComponent);
+    }
+    return 255;
+}
+
+long nameLength(std::string_view utf8) {
+    return static_cast<long>(detail::toWide(utf8).size());
+}
+
+Status FolderLock::acquire(const std::string& folder) {
+    release();
+    // A hidden file that no one else may open, gone again when it is closed
+    // (also when the process dies).
+    const std::string path = withSeparator(folder) + std::string(lockFileName);
+    HANDLE file =
+        CreateFileW(detail::toWide(path).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
+                    OPEN_ALWAYS, FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        // A lock file waiting for its last holder to close answers "access denied".
+        if (code == ERROR_SHARING_VIOLATION || (code == ERROR_ACCESS_DENIED && entryExists(path))) {
+            return {Status::Kind::InUse, "ほかの Tavrin が変更履歴を使っています"};
+        }
+        return fromError(code);
+    }
+    handle_ = reinterpret_cast<long long>(file);
+    return Status::success();
+}
+
+void FolderLock::release() {
+    if (handle_ != -1) {
+        CloseHandle(reinterpret_cast<HANDLE>(handle_));
+        handle_ = -1;
+    }
 }
 
 bool isAbsoluteFolder(std::string_view text) {
@@ -167,16 +282,58 @@ std::vector<std::string> ordinaryFileNames(const std::string& folder, Status* er
     return names;
 }
 
-FileHandle openForOutput(const std::string& path, Status* error) {
-    HANDLE file = CreateFileW(toWide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        if (error != nullptr) {
-            *error = fromError(GetLastError());
+bool isProgramFolder(const std::string& folder) {
+    const auto full = [](const std::string& path) {
+        const std::wstring wide = toWide(path);
+        std::wstring out(MAX_PATH, L'\0');
+        DWORD n =
+            GetFullPathNameW(wide.c_str(), static_cast<DWORD>(out.size()), out.data(), nullptr);
+        if (n >= out.size()) {
+            out.resize(n);
+            n = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(out.size()), out.data(), nullptr);
         }
-        return invalidHandle;
+        out.resize(n < out.size() ? n : 0);
+        while (out.size() > 3 && (out.back() == L'\\' || out.back() == L'/')) {
+            out.pop_back();
+        }
+        return out;
+    };
+    const std::wstring a = full(folder);
+    const std::wstring b = full(programFolder());
+    return !a.empty() && CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+// Others may read the history while it is open, and the pending files can be
+// moved into place while they are open.
+FileHandle openForOutput(const std::string& path, Status* error) {
+    return openFile(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, CREATE_ALWAYS, error);
+}
+
+FileHandle openForUpdate(const std::string& path, Status* error) {
+    return openFile(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                    OPEN_EXISTING, error);
+}
+
+FileHandle openForInput(const std::string& path, Status* error) {
+    return openFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    OPEN_EXISTING, error);
+}
+
+Status readAll(FileHandle handle, std::string& content) {
+    HANDLE file = reinterpret_cast<HANDLE>(handle);
+    content.clear();
+    char buf[65536];
+    for (;;) {
+        DWORD n = 0;
+        if (!ReadFile(file, buf, sizeof buf, &n, nullptr)) {
+            return fromError(GetLastError());
+        }
+        if (n == 0) {
+            return Status::success();
+        }
+        content.append(buf, n);
     }
-    return reinterpret_cast<FileHandle>(file);
 }
 
 Status writeAll(FileHandle handle, std::string_view data) {
@@ -204,31 +361,6 @@ Status truncateTo(FileHandle handle, unsigned long long size) {
 
 void closeHandle(FileHandle handle) {
     CloseHandle(reinterpret_cast<HANDLE>(handle));
-}
-
-Status readWholeFile(const std::string& path, std::string& content) {
-    HANDLE file = CreateFileW(toWide(path).c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return fromError(GetLastError());
-    }
-    content.clear();
-    char buf[65536];
-    for (;;) {
-        DWORD n = 0;
-        if (!ReadFile(file, buf, sizeof buf, &n, nullptr)) {
-            const DWORD code = GetLastError();
-            CloseHandle(file);
-            return fromError(code);
-        }
-        if (n == 0) {
-            break;
-        }
-        content.append(buf, n);
-    }
-    CloseHandle(file);
-    return Status::success();
 }
 
 } // namespace detail

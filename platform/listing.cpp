@@ -37,6 +37,28 @@ bool matchFolded(const std::u32string& name, const std::u32string& pattern) {
     return p == pattern.size();
 }
 
+bool sameLetters(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+        if (lower(a[i]) != lower(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Leaves the program's own files out of a listing of the program folder.
+void dropProgramOwnFiles(const std::string& folder, std::vector<std::string>& names) {
+    if (std::none_of(names.begin(), names.end(), isProgramOwnFile) ||
+        !detail::isProgramFolder(folder)) {
+        return;
+    }
+    std::erase_if(names, isProgramOwnFile);
+}
+
 bool keyLess(std::string_view ka, std::string_view a, std::string_view kb, std::string_view b) {
     if (ka != kb) {
         return ka < kb;
@@ -45,6 +67,19 @@ bool keyLess(std::string_view ka, std::string_view a, std::string_view kb, std::
 }
 
 } // namespace
+
+bool isProgramOwnFile(std::string_view name) {
+    // Any letter case: on a file system that ignores it, "OLD.INI" is the history.
+    for (const std::string_view base : {oldHistoryName, newHistoryName}) {
+        if (name.size() >= base.size() && sameLetters(name.substr(0, base.size()), base)) {
+            const std::string_view rest = name.substr(base.size());
+            if (rest.empty() || sameLetters(rest, pendingSuffix) || sameLetters(rest, keptSuffix)) {
+                return true;
+            }
+        }
+    }
+    return sameLetters(name, lockFileName);
+}
 
 bool matchesPattern(std::string_view name, std::string_view pattern) {
     if (matchesEverything(pattern)) {
@@ -91,6 +126,7 @@ std::vector<std::string> namesMatching(const std::vector<std::string>& names,
 std::vector<std::string> listFiles(const std::string& folder, std::string_view pattern,
                                    Status* error) {
     std::vector<std::string> names = detail::ordinaryFileNames(folder, error);
+    dropProgramOwnFiles(folder, names);
     if (!matchesEverything(pattern)) {
         const std::u32string folded = foldedText(pattern);
         std::erase_if(
@@ -110,6 +146,7 @@ std::vector<std::string> listFolders(const std::string& folder, Status* error) {
 FolderContents listFolder(const std::string& folder, Status* error) {
     FolderContents contents;
     detail::readFolder(folder, &contents.folders, &contents.files, error);
+    dropProgramOwnFiles(folder, contents.files);
     sortNames(contents.folders);
     sortNames(contents.files);
     return contents;

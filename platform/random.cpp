@@ -12,6 +12,11 @@ std::mt19937_64& generator() {
     return gen;
 }
 
+std::function<double()>& fractionSource() {
+    static std::function<double()> source;
+    return source;
+}
+
 } // namespace
 
 void seedFromClock() {
@@ -24,8 +29,15 @@ void seedForTesting(unsigned long long seed) {
 }
 
 double nextFraction() {
+    if (const auto& source = fractionSource()) {
+        return source();
+    }
     // 53 random bits: every value lies in [0, 1), never 1.
     return static_cast<double>(generator()() >> 11) * 0x1.0p-53;
+}
+
+void setFractionSourceForTesting(std::function<double()> source) {
+    fractionSource() = std::move(source);
 }
 
 } // namespace tavrin::platform::random

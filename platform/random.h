@@ -1,6 +1,8 @@
 // The pseudo-random generator of the rename run.
 #pragma once
 
+#include <functional>
+
 namespace tavrin::platform::random {
 
 // Seeds the generator from the clock.
@@ -11,5 +13,8 @@ void seedForTesting(unsigned long long seed);
 
 // The next fraction in [0, 1).
 double nextFraction();
+
+// Test-only: nextFraction answers from `source` instead (empty restores the generator).
+void setFractionSourceForTesting(std::function<double()> source);
 
 } // namespace tavrin::platform::random

@@ -14,8 +14,8 @@ struct Slot {
     bool open = false;
     Mode mode = Mode::Input;
     detail::FileHandle handle = detail::invalidHandle;
-    std::uint64_t written = 0;
-    std::string content; // input: the whole file, in the code page
+    std::uint64_t written = 0; // output and update: the size of the file
+    std::string content;       // input and update: the whole file, in the code page
     std::size_t pos = 0;
 };
 
@@ -23,7 +23,7 @@ struct Table {
     std::array<Slot, maxNumber + 1> slots;
     ~Table() {
         for (auto& slot : slots) {
-            if (slot.open && slot.mode == Mode::Output) {
+            if (slot.open && slot.handle != detail::invalidHandle) {
                 detail::closeHandle(slot.handle);
             }
         }
@@ -58,14 +58,23 @@ Status open(int number, const std::string& path, Mode mode) {
     }
     Slot fresh;
     fresh.mode = mode;
-    if (mode == Mode::Output) {
-        Status error;
-        fresh.handle = detail::openForOutput(path, &error);
-        if (fresh.handle == detail::invalidHandle) {
-            return error;
+    Status error;
+    fresh.handle = mode == Mode::Output   ? detail::openForOutput(path, &error)
+                   : mode == Mode::Update ? detail::openForUpdate(path, &error)
+                                          : detail::openForInput(path, &error);
+    if (fresh.handle == detail::invalidHandle) {
+        return error;
+    }
+    if (mode != Mode::Output) {
+        if (Status read = detail::readAll(fresh.handle, fresh.content); !read.ok()) {
+            detail::closeHandle(fresh.handle);
+            return read;
         }
-    } else if (Status read = detail::readWholeFile(path, fresh.content); !read.ok()) {
-        return read;
+        fresh.written = fresh.content.size();
+        if (mode == Mode::Input) {
+            detail::closeHandle(fresh.handle);
+            fresh.handle = detail::invalidHandle;
+        }
     }
     fresh.open = true;
     *slot = std::move(fresh);
@@ -99,7 +108,7 @@ std::uint64_t size(int number) {
 
 Status truncate(int number, std::uint64_t newSize) {
     Slot* slot = slotFor(number);
-    if (slot == nullptr || !slot->open || slot->mode != Mode::Output) {
+    if (slot == nullptr || !slot->open || slot->mode == Mode::Input) {
         return notOpen(number);
     }
     Status status = detail::truncateTo(slot->handle, newSize);
@@ -111,7 +120,7 @@ Status truncate(int number, std::uint64_t newSize) {
 
 Status readLine(int number, std::string& utf8, bool* complete) {
     Slot* slot = slotFor(number);
-    if (slot == nullptr || !slot->open || slot->mode != Mode::Input) {
+    if (slot == nullptr || !slot->open || slot->mode == Mode::Output) {
         return notOpen(number);
     }
     if (slot->pos >= slot->content.size()) {
@@ -131,6 +140,11 @@ Status readLine(int number, std::string& utf8, bool* complete) {
     return Status::success();
 }
 
+std::uint64_t position(int number) {
+    const Slot* slot = slotFor(number);
+    return slot != nullptr && slot->open ? slot->pos : 0;
+}
+
 bool atEnd(int number) {
     const Slot* slot = slotFor(number);
     return slot == nullptr || !slot->open || slot->pos >= slot->content.size();
@@ -141,7 +155,7 @@ void close(int number) {
     if (slot == nullptr || !slot->open) {
         return;
     }
-    if (slot->mode == Mode::Output) {
+    if (slot->handle != detail::invalidHandle) {
         detail::closeHandle(slot->handle);
     }
     *slot = Slot{};

@@ -9,6 +9,7 @@
 using namespace tavrin;
 using namespace tavrin::testing;
 using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
 
 namespace {
 
@@ -18,6 +19,7 @@ protected:
         tavrinM::SetHistoryPaths();
         return ReadHistory();
     }
+    std::string f() const { return folderLine(); }
     void writeRaw(const std::string& oldBytes, const std::string& newBytes) {
         writeBytes(prog / "Old.ini", oldBytes);
         writeBytes(prog / "New.ini", newBytes);
@@ -84,31 +86,152 @@ TEST_F(HistoryTest, ExtraNewLinesAreIgnored) {
     EXPECT_THAT(olds(h), ElementsAre("a.jpg"));
 }
 
-TEST_F(HistoryTest, BrokenHistoriesAreReportedWithTheirFile) {
+// A damaged history is reported with its file and kept as it is: neither read
+// as an empty one nor deleted as restored.
+TEST_F(HistoryTest, DamagedHistoriesAreUnreadableAndKept) {
     struct Case {
+        const char* what;
         std::string oldBytes, newBytes;
-        bool newMissing;
         std::string failingFile;
     };
     const std::string f = folderLine();
+    const std::string lf = "-" + utf8(dir) + sep() + "\n";
     const std::vector<Case> cases = {
-        {f + "a\r\nb\r\nc\r\n", f + "x\r\n", false, "New.ini"}, // New.ini ends early
-        {f + "a\r\n", "", true, "New.ini"},                     // New.ini missing
-        {"a\r\n", "x\r\n", false, "Old.ini"},                   // no folder line
+        {"New.ini ends early", f + "a\r\nb\r\nc\r\n", f + "x\r\n", "New.ini"},
+        {"no folder line", "a\r\n", "x\r\n", "Old.ini"},
+        {"LF line ends", lf + "a.jpg\n", lf + "x.jpg\n", "Old.ini"},
+        {"CR line ends", "-" + utf8(dir) + sep() + "\ra.jpg\r", f, "Old.ini"},
+        {"bytes without CR LF", "\x93\x01\x7F garbage", f, "Old.ini"},
+        {"empty Old.ini", "", f, "Old.ini"},
+        {"folder line cut short", f.substr(0, f.size() - 3), f, "Old.ini"},
+        {"a bare LF inside a line", f + "a\nb.jpg\r\n", f + "x.jpg\r\n", "Old.ini"},
+        {"a bare CR in New.ini", f + "a.jpg\r\n", f + "x\r.jpg\r\n", "New.ini"},
     };
     for (const auto& c : cases) {
         writeRaw(c.oldBytes, c.newBytes);
-        if (c.newMissing) {
-            fs::remove(prog / "New.ini");
-        }
         const HistoryRead h = read();
-        EXPECT_FALSE(h.ok) << c.oldBytes;
-        EXPECT_EQ(h.path, (prog / c.failingFile).string()) << c.oldBytes;
-        EXPECT_FALSE(h.reason.empty());
-        EXPECT_TRUE(h.pairs.empty());
+        EXPECT_FALSE(h.ok) << c.what;
+        EXPECT_EQ(h.path, utf8(prog / c.failingFile)) << c.what;
+        EXPECT_FALSE(h.reason.empty()) << c.what;
+        const RestoreResult r = RestoreNames();
+        EXPECT_EQ(r.problem, RestoreResult::Problem::Unreadable) << c.what;
+        EXPECT_EQ(oldIni(), c.oldBytes) << c.what;
+        EXPECT_EQ(newIni(), c.newBytes) << c.what;
     }
+    // Missing files: New.ini only matters while Old.ini names a file.
+    writeRaw(f + "a\r\n", "");
+    fs::remove(prog / "New.ini");
+    EXPECT_EQ(read().path, utf8(prog / "New.ini"));
+    writeRaw(f, "");
+    fs::remove(prog / "New.ini");
+    EXPECT_TRUE(read().ok);
     fs::remove(prog / "Old.ini");
     EXPECT_FALSE(read().ok);
+}
+
+// Pending files count only as written with the history beside them, so that
+// no pair of one run is ever read with a pair of another.
+TEST_F(HistoryTest, PendingFilesAreFinishedOnlyOverTheHistoryTheyWereMadeFrom) {
+    struct Case {
+        const char* what;
+        std::vector<std::pair<std::string, std::string>> files; // name, bytes
+        std::vector<std::string> olds;                          // the history read
+    };
+    const std::string f = folderLine();
+    const std::string g = "-" + nativeFolder("/other/") + "\r\n";
+    const std::vector<Case> cases = {
+        {"a rewrite with New.ini moved: Old.ini.new goes on",
+         {{"New.ini", f + "n1.txt\r\n"}, {"Old.ini.new", f + "b.txt\r\n"}},
+         {"b.txt"}},
+        {"a leftover of another history is dropped",
+         {{"Old.ini.new", f + "b.txt\r\nc.txt\r\n"}},
+         {"a.txt"}},
+        {"a new history with its first pair counts",
+         {{"Old.ini.new", g + "x.txt\r\n"}, {"New.ini.new", g + "y.txt\r\n"}},
+         {"x.txt"}},
+        {"a new history without a pair does not",
+         {{"Old.ini.new", g}, {"New.ini.new", g}},
+         {"a.txt"}},
+        {"a rewrite cut short does not",
+         {{"Old.ini.new", f + "b.txt\r\nc.txt\r\n"}, {"New.ini.new", f + "n1.txt\r\n"}},
+         {"a.txt"}},
+        {"a lone New.ini.new does not", {{"New.ini.new", g + "y.txt\r\n"}}, {"a.txt"}},
+    };
+    for (const auto& c : cases) {
+        fs::remove_all(prog);
+        fs::create_directory(prog);
+        writeRaw(f + "a.txt\r\n", f + "n0.txt\r\n");
+        for (const auto& [name, bytes] : c.files) {
+            writeBytes(prog / name, bytes);
+        }
+        const auto files = entries(prog);
+        EXPECT_THAT(olds(read()), ElementsAreArray(c.olds)) << c.what;
+        EXPECT_EQ(entries(prog), files) << c.what << ": reading writes nothing";
+        // None of the files is there: the restore keeps every pair, as the history now.
+        const RestoreResult r = RestoreNames();
+        EXPECT_EQ(r.failed.size(), c.olds.size()) << c.what;
+        EXPECT_THAT(entries(prog), ElementsAre("New.ini", "Old.ini")) << c.what;
+        EXPECT_THAT(olds(read()), ElementsAreArray(c.olds)) << c.what;
+    }
+}
+
+// A restore killed between keeping a pair and cutting it off Old.ini left it in
+// both: it counts once, after the pairs still in Old.ini.
+TEST_F(HistoryTest, KeptPairsOfAStoppedRestoreFollowTheHistory) {
+    const std::string f = folderLine();
+    writeRaw(f + "a.txt\r\nb.txt\r\nc.txt\r\n", f + "n0.txt\r\nn1.txt\r\nn2.txt\r\n");
+    writeBytes(prog / "Old.ini.kept", f + "d.txt\r\nc.txt\r\n");
+    writeBytes(prog / "New.ini.kept", f + "n3.txt\r\nn2.txt\r\n");
+    EXPECT_THAT(olds(read()), ElementsAre("a.txt", "b.txt", "c.txt", "d.txt"));
+    makeFiles({"n0.txt", "n1.txt", "n2.txt", "n3.txt"});
+    const RestoreResult r = RestoreNames();
+    EXPECT_EQ(r.restored, 4);
+    EXPECT_THAT(entries(dir), ElementsAre("a.txt", "b.txt", "c.txt", "d.txt"));
+    EXPECT_TRUE(entries(prog).empty());
+}
+
+// A stale rewrite (a restore killed between its two moves) is never finished
+// over the history of a later run.
+TEST_F(HistoryTest, LeftoverRewriteIsNeverAppliedToALaterRun) {
+    for (const bool inStep : {true, false}) {
+        fs::remove_all(prog);
+        fs::create_directory(prog);
+        writeRaw(f() + "b.txt\r\nz.txt\r\n", f() + "n1.txt\r\n");
+        writeBytes(prog / "Old.ini.new", f() + "b.txt\r\n" + (inStep ? "" : "z.txt\r\n"));
+        makeFiles({"a.jpg", "b.jpg", "c.jpg"});
+        const auto before = contents();
+        RecordingActions act;
+        ASSERT_EQ(RenameRun(inputs({"a.jpg", "b.jpg", "c.jpg"}), act), RunEnding::Completed);
+        const RestoreResult r = read().ok ? RestoreNames() : RestoreResult{};
+        EXPECT_EQ(r.restored, 3);
+        EXPECT_TRUE(r.failed.empty());
+        EXPECT_EQ(contents(), before);
+        EXPECT_TRUE(entries(prog).empty());
+    }
+}
+
+// A link in place of a history file is refused, never written through.
+TEST_F(HistoryTest, LinkInPlaceOfAHistoryFileIsRefused) {
+    if (platform::separator() != '/') {
+        GTEST_SKIP() << "links need privileges on Windows";
+    }
+    for (const char* name : {"Old.ini", "New.ini"}) {
+        fs::remove_all(prog);
+        fs::create_directory(prog);
+        writeRaw(folderLine() + "a.jpg\r\n", folderLine() + "n0.jpg\r\n");
+        writeBytes(root / "victim", "victim");
+        fs::remove(prog / name);
+        fs::create_symlink(root / "victim", prog / name);
+        makeFiles({"b.jpg"});
+        RecordingActions act;
+        EXPECT_EQ(RenameRun(inputs({"b.jpg"}), act), RunEnding::HistoryFailed) << name;
+        EXPECT_NE(messages.back().find(utf8(prog / name)), std::string::npos) << messages.back();
+        EXPECT_FALSE(read().ok) << name;
+        EXPECT_EQ(RestoreNames().problem, RestoreResult::Problem::Unreadable) << name;
+        EXPECT_EQ(readBytes(root / "victim"), "victim") << name;
+        EXPECT_THAT(entries(dir), ElementsAre("b.jpg"));
+        EXPECT_TRUE(fs::is_symlink(prog / name));
+    }
 }
 
 TEST_F(HistoryTest, CodePage932BytesRoundTrip) {

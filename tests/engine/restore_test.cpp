@@ -27,7 +27,7 @@ TEST_F(RestoreTest, UndoesARunAndDeletesTheHistory) {
     ASSERT_NE(contents(), before);
 
     const RestoreResult r = restore();
-    EXPECT_TRUE(r.readOk);
+    EXPECT_EQ(r.problem, RestoreResult::Problem::None);
     EXPECT_EQ(r.restored, 3);
     EXPECT_TRUE(r.failed.empty());
     EXPECT_EQ(contents(), before);
@@ -78,7 +78,7 @@ TEST_F(RestoreTest, UnrestorablePairsStayInTheHistoryInTheirOrder) {
         {{"a.txt", "n0.txt"}, {"b.txt", "n1.txt"}, {"c.txt", "n2.txt"}, {"d.txt", "n3.txt"}});
 
     const RestoreResult r = restore();
-    EXPECT_TRUE(r.readOk);
+    EXPECT_EQ(r.problem, RestoreResult::Problem::None);
     EXPECT_EQ(r.restored, 2);
     ASSERT_EQ(r.failed.size(), 2u);
     EXPECT_EQ(r.failed[0].pair.newName, "n1.txt");
@@ -119,40 +119,114 @@ TEST_F(RestoreTest, UnreadableHistoryRenamesNothing) {
     writeBytes(prog / "Old.ini", folderLine() + "a.txt\r\nb.txt\r\nc.txt\r\n");
     writeBytes(prog / "New.ini", folderLine() + "n0.txt\r\n");
     const RestoreResult r = restore();
-    EXPECT_FALSE(r.readOk);
+    EXPECT_EQ(r.problem, RestoreResult::Problem::Unreadable);
     EXPECT_EQ(r.path, (prog / "New.ini").string());
     EXPECT_THAT(entries(dir), ElementsAre("n0.txt"));
     EXPECT_THAT(entries(prog), ElementsAre("New.ini", "Old.ini"));
 }
 
-TEST_F(RestoreTest, InterruptedRewriteIsFinishedOrDiscarded) {
-    makeFile("n1.txt", "b");
-    // Killed after New.ini.new went into place: the complete Old.ini.new goes on.
-    writeHistory({{"a.txt", "n0.txt"}, {"b.txt", "n1.txt"}});
-    writeBytes(prog / "New.ini", folderLine() + "n1.txt\r\n");
-    writeBytes(prog / "Old.ini.new", folderLine() + "b.txt\r\n");
-    tavrinM::SetHistoryPaths();
-    HistoryRead h = ReadHistory();
-    ASSERT_TRUE(h.ok);
-    ASSERT_EQ(h.pairs.size(), 1u);
-    EXPECT_EQ(h.pairs[0].oldName, "b.txt");
-    EXPECT_THAT(entries(prog), ElementsAre("New.ini", "Old.ini"));
-
-    // Killed before anything moved: the originals stand and the pending files go.
-    writeBytes(prog / "New.ini.new", folderLine());
-    writeBytes(prog / "Old.ini.new", folderLine());
-    h = ReadHistory();
-    ASSERT_EQ(h.pairs.size(), 1u);
-    EXPECT_THAT(entries(prog), ElementsAre("New.ini", "Old.ini"));
-}
-
 TEST_F(RestoreTest, FolderLinesOnlyRestoreNothingAndDeleteTheHistory) {
-    RecordingActions act;
-    ASSERT_EQ(RenameRun(inputs({}), act), RunEnding::Completed);
+    writeHistory({});
     const RestoreResult r = restore();
     EXPECT_EQ(r.restored, 0);
     EXPECT_TRUE(r.failed.empty());
     EXPECT_TRUE(entries(prog).empty());
+}
+
+// Names read from a history are trusted no more than typed ones: only a plain
+// name inside the recorded folder is renamed; other pairs stay, with a reason.
+TEST_F(RestoreTest, OnlyPlainNamesInsideTheFolderAreRenamed) {
+    fs::create_directory(root / "up");
+    writeBytes(root / "outside.txt", "outside");
+    makeFile("inside.txt", "inside");
+    const std::string up = ".." + sep();
+    const std::vector<std::pair<std::string, std::string>> crafted = {
+        {up + "moved.txt", "inside.txt"}, // out of the folder
+        {"in.txt", up + "outside.txt"},   // into it
+        {"abs.txt", utf8(root / "outside.txt")},
+        {".", "inside.txt"},
+        {"inside2.txt", ".."},
+        {"", "inside.txt"},
+        {"ctl\x01.txt", "inside.txt"},
+    };
+    for (const auto& [oldName, newName] : crafted) {
+        writeHistory({{oldName, newName}});
+        const RestoreResult r = restore();
+        ASSERT_EQ(r.failed.size(), 1u) << oldName << " <- " << newName;
+        EXPECT_EQ(r.failed[0].reason, "ファイル名として使えない名前です");
+        EXPECT_THAT(entries(dir), ElementsAre("inside.txt"));
+        EXPECT_THAT(entries(root), ElementsAre("files", "outside.txt", "prog", "up"));
+        EXPECT_EQ(newIni(), folderLine() + newName + "\r\n") << "the pair stays";
+    }
+}
+
+// "New name gone, old name there" means already restored only when every kind
+// of entry counts: a hidden file, a link or a folder at the new name is there.
+TEST_F(RestoreTest, AlreadyRestoredRuleSeesEveryEntry) {
+    struct Case {
+        const char* what;
+        std::function<void(const fs::path&)> make;
+    };
+    const std::vector<Case> cases = {
+        {"hidden file", [](const fs::path& p) { writeBytes(p, "renamed"); }},
+        {"folder", [](const fs::path& p) { fs::create_directory(p); }},
+        {"dangling link",
+         [](const fs::path& p) {
+             std::error_code ec;
+             fs::create_symlink(p.parent_path() / "nowhere", p, ec);
+             if (ec) {
+                 fs::create_directory(p);
+             }
+         }},
+    };
+    for (const auto& c : cases) {
+        fs::remove_all(dir);
+        fs::create_directory(dir);
+        makeFile("a.jpg", "squatter"); // the old name was taken since
+        c.make(dir / ".0.jpg");
+        writeHistory({{"a.jpg", ".0.jpg"}});
+        const RestoreResult r = restore();
+        EXPECT_EQ(r.restored, 0) << c.what;
+        ASSERT_EQ(r.failed.size(), 1u) << c.what;
+        EXPECT_TRUE(fs::exists(fs::symlink_status(dir / ".0.jpg"))) << c.what;
+        EXPECT_EQ(newIni(), folderLine() + ".0.jpg\r\n") << c.what;
+    }
+}
+
+// A restore that could not record its progress is refused before it renames
+// anything, and says why.
+TEST_F(RestoreTest, RestoreThatCannotChangeTheHistoryRenamesNothing) {
+    makeFiles({"n0.txt", "n1.txt"});
+    writeHistory({{"a.txt", "n0.txt"}, {"b.txt", "n1.txt"}});
+    const std::string oldBefore = oldIni();
+    {
+        platform::FolderLock other;
+        ASSERT_TRUE(other.acquire(utf8(prog)).ok());
+        const RestoreResult r = restore();
+        EXPECT_EQ(r.problem, RestoreResult::Problem::Refused);
+        EXPECT_EQ(r.reason, "ほかの Tavrin が変更履歴を使っています");
+        EXPECT_THAT(entries(dir), ElementsAre("n0.txt", "n1.txt"));
+    }
+    if (!makeUnwritable(prog / "Old.ini")) {
+        GTEST_SKIP() << "this system cannot make a file unwritable here";
+    }
+    const RestoreResult r = restore();
+    makeWritable(prog / "Old.ini");
+    EXPECT_EQ(r.problem, RestoreResult::Problem::Refused);
+    EXPECT_EQ(r.path, utf8(prog / "Old.ini"));
+    EXPECT_FALSE(r.reason.empty());
+    EXPECT_THAT(entries(dir), ElementsAre("n0.txt", "n1.txt"));
+    EXPECT_EQ(oldIni(), oldBefore);
+}
+
+TEST_F(RestoreTest, HistoryThatCannotBeDeletedIsReported) {
+    writeHistory({});
+    fs::remove(prog / "New.ini");
+    fs::create_directories(prog / "New.ini" / "inside");
+    const RestoreResult r = restore();
+    EXPECT_EQ(r.problem, RestoreResult::Problem::NotDeleted);
+    EXPECT_EQ(r.path, utf8(prog / "New.ini"));
+    EXPECT_FALSE(r.reason.empty());
 }
 
 } // namespace

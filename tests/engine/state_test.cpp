@@ -51,6 +51,15 @@ TEST_F(StateTest, PathExistsCountsOrdinaryVisibleFilesOnly) {
     EXPECT_FALSE(tavrinM::PathExists((dir / "sub").string()));
     EXPECT_FALSE(tavrinM::PathExists((dir / ".hidden").string()));
     EXPECT_FALSE(tavrinM::PathExists((dir / "a.txt" / "x").string()));
+    tavrin::platform::Status error;
+    EXPECT_FALSE(tavrinM::PathExists((dir / "missing.txt").string(), &error));
+    EXPECT_TRUE(error.ok()) << "not being there is an answer";
+    if (tavrin::platform::separator() == '/') {
+        // A search that fails is no answer: the undo must not call that "no history".
+        fs::create_symlink(dir / "loop", dir / "loop");
+        EXPECT_FALSE(tavrinM::PathExists((dir / "loop" / "Old.ini").string(), &error));
+        EXPECT_FALSE(error.ok());
+    }
 }
 
 TEST_F(StateTest, HistoryPathsJoinTheProgramFolderUnconditionally) {

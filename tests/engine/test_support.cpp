@@ -3,6 +3,7 @@
 #include "engine/tavrinM.h"
 #include "platform/codepage.h"
 #include "platform/fs.h"
+#include "platform/random.h"
 #include "platform/textfile.h"
 
 #ifdef _WIN32
@@ -10,6 +11,10 @@
 #else
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 #endif
 
 #include <algorithm>
@@ -80,6 +85,51 @@ std::vector<std::string> entries(const fs::path& folder) {
     return names;
 }
 
+#ifdef _WIN32
+bool makeUnwritable(const fs::path& path) {
+    std::error_code ec;
+    fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove, ec);
+    return !ec;
+}
+void makeWritable(const fs::path& path) {
+    std::error_code ec;
+    fs::permissions(path, fs::perms::owner_write, fs::perm_options::add, ec);
+}
+#else
+namespace {
+bool setImmutable(const fs::path& path, bool on) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    int flags = 0;
+    bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (done) {
+        flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+        done = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    ::close(fd);
+    return done;
+}
+} // namespace
+bool makeUnwritable(const fs::path& path) {
+    if (::geteuid() == 0) {
+        return setImmutable(path, true);
+    }
+    std::error_code ec;
+    fs::permissions(path, fs::perms::owner_read, ec);
+    return !ec;
+}
+void makeWritable(const fs::path& path) {
+    if (::geteuid() == 0) {
+        setImmutable(path, false);
+    }
+    std::error_code ec;
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write, ec);
+}
+#endif
+
 std::vector<std::string> RecordingActions::withoutProgress() const {
     std::vector<std::string> out;
     for (const auto& entry : log) {
@@ -105,14 +155,26 @@ void TempFolder::SetUp() {
 }
 
 void TempFolder::TearDown() {
-    platform::textfile::close(1);
-    platform::textfile::close(2);
+    for (int number = 1; number <= 4; ++number) {
+        platform::textfile::close(number);
+    }
+    platform::random::setFractionSourceForTesting({});
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(prog, ec)) {
+        makeWritable(entry.path());
+    }
     tavrinM::setMessageFunction({});
     platform::setProgramFolderForTesting({});
     platform::setHistoryCodePageForTesting(0);
-    std::error_code ec;
     fs::permissions(prog, fs::perms::owner_all, ec);
     fs::remove_all(root, ec);
+}
+
+void TempFolder::logMessagesInto(RecordingActions& act) {
+    tavrinM::setMessageFunction([this, &act](const std::string& text) {
+        messages.push_back(text);
+        act.log.push_back("msg " + text);
+    });
 }
 
 void TempFolder::makeFile(const std::string& name, const std::string& content) {

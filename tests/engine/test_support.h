@@ -35,6 +35,11 @@ void writeBytes(const fs::path& path, const std::string& bytes);
 // Names of the entries of `folder`, sorted by their bytes.
 std::vector<std::string> entries(const fs::path& folder);
 
+// Makes a file unwritable even for an administrator where the system allows
+// it (immutable on Linux, read-only elsewhere); false when it cannot.
+bool makeUnwritable(const fs::path& path);
+void makeWritable(const fs::path& path);
+
 // Logs every action, in order, as a short text ("range 0 3", "value 1", ...).
 struct RecordingActions : RunActions {
     std::vector<std::string> log;
@@ -76,6 +81,9 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
+    // Records messages into `act`'s log too ("msg " + text), so their place
+    // among the actions shows.
+    void logMessagesInto(RecordingActions& act);
     // Creates `name` in dir holding `content` (default: its own name).
     void makeFile(const std::string& name, const std::string& content = {});
     void makeFiles(const std::vector<std::string>& names);

@@ -1,4 +1,5 @@
 #include "platform/fs.h"
+#include "platform/fs_internal.h"
 
 #include <gtest/gtest.h>
 
@@ -6,6 +7,13 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+
+#ifndef _WIN32
+#include "tests/engine/traced_child.h"
+
+#include <fcntl.h>
+#include <sys/syscall.h>
+#endif
 
 namespace fs = std::filesystem;
 using namespace tavrin::platform;
@@ -106,6 +114,95 @@ TEST_F(PlatformFs, OrdinaryFileTest) {
     EXPECT_FALSE(isOrdinaryFile(path("missing"), &error));
     EXPECT_TRUE(error.ok()); // not being there is an answer, not a failure
 }
+
+// The restore's "is anything there" test sees every kind of entry, hidden or not.
+TEST_F(PlatformFs, EntryKindSeesEveryEntryWithoutFollowingLinks) {
+    write("a.txt", "x");
+    fs::create_directory(dir / "sub");
+    EXPECT_EQ(entryKind(path("a.txt")), EntryKind::File);
+    EXPECT_EQ(entryKind(path("sub")), EntryKind::Folder);
+    Status error;
+    EXPECT_EQ(entryKind(path("missing"), &error), EntryKind::None);
+    EXPECT_TRUE(error.ok());
+    EXPECT_FALSE(entryExists(path("a.txt") + separator() + "x"));
+    if (separator() == '/') {
+        write(".hidden", "x");
+        fs::create_symlink(dir / "missing", dir / "dangling");
+        fs::create_symlink(dir / "loop", dir / "loop");
+        EXPECT_EQ(entryKind(path(".hidden")), EntryKind::File);
+        EXPECT_EQ(entryKind(path("dangling")), EntryKind::Link);
+        EXPECT_FALSE(entryExists(path("loop") + "/x", &error));
+        EXPECT_FALSE(error.ok()) << "a lookup that fails is no answer";
+    }
+}
+
+TEST(PlatformNames, PlainNamesStayInTheirFolder) {
+    for (const char* name : {"a.jpg", "..a", "a..", " ", "写真.jpg"}) {
+        EXPECT_TRUE(isPlainName(name)) << name;
+    }
+    for (const std::string& name :
+         std::vector<std::string>{"", ".", "..", "a/b", "/a", std::string("a\0b", 3)}) {
+        EXPECT_FALSE(isPlainName(name)) << name;
+    }
+    // "\" separates only on Windows, where ":" names a drive or a stream.
+    EXPECT_EQ(isPlainName("a\\b"), separator() != '\\');
+    EXPECT_EQ(isPlainName("a:b"), separator() != '\\');
+    EXPECT_EQ(hidesLeadingDot(), separator() == '/');
+}
+
+// A second user of the history is refused until the first lets go.
+TEST_F(PlatformFs, FolderLockIsExclusive) {
+    FolderLock first, second;
+    ASSERT_TRUE(first.acquire(dir.string()).ok());
+    const Status busy = second.acquire(dir.string());
+    EXPECT_TRUE(busy.inUse());
+    EXPECT_EQ(busy.reason, "ほかの Tavrin が変更履歴を使っています");
+    EXPECT_FALSE(second.held());
+    first.release();
+    EXPECT_TRUE(second.acquire(dir.string()).ok());
+    EXPECT_FALSE(first.acquire(dir.string()).ok());
+    second.release();
+    EXPECT_EQ(first.acquire((dir / "missing").string()).kind, Status::Kind::Failed);
+}
+
+#ifndef _WIN32
+// Where a file system has neither RENAME_NOREPLACE nor hard links, the rename
+// reserves the target name first and renames onto that empty file of its own.
+TEST_F(PlatformFs, RenameByReservationNeverReplacesAFileThatAppears) {
+    write("a.txt", "alpha");
+    write("taken.txt", "theirs");
+    EXPECT_TRUE(detail::renameByReservation(path("a.txt"), path("taken.txt")).targetExists());
+    EXPECT_EQ(read("a.txt"), "alpha");
+    EXPECT_EQ(read("taken.txt"), "theirs");
+    // A rename that fails gives the reserved name back.
+    EXPECT_EQ(detail::renameByReservation(path("gone.txt"), path("free.txt")).kind,
+              Status::Kind::Failed);
+    EXPECT_FALSE(fs::exists(dir / "free.txt"));
+
+    // Another program creates the target just as the rename is issued: it finds
+    // the name taken, and nothing of its is replaced.
+    bool created = false;
+    const tavrin::testing::TraceResult r = tavrin::testing::runTraced(
+        [this] {
+            const Status s = detail::renameByReservation(path("a.txt"), path("b.txt"));
+            ::_exit(s.ok() ? 0 : 1);
+        },
+        [&](long, long nr) {
+            if (nr == SYS_rename || nr == SYS_renameat || nr == SYS_renameat2) {
+                const int fd = ::open(path("b.txt").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+                if (fd >= 0) {
+                    created = true;
+                    ::close(fd);
+                }
+            }
+            return false;
+        });
+    ASSERT_TRUE(r.traced);
+    EXPECT_FALSE(created) << "the name was free while the rename was under way";
+    EXPECT_EQ(read("b.txt"), "alpha");
+    EXPECT_FALSE(fs::exists(dir / "a.txt"));
+}
+#endif
 
 TEST(PlatformFolders, AbsoluteFolderRule) {
     if (separator() != '/') {

@@ -101,4 +101,29 @@ TEST(Listing, OrdinaryVisibleMatchingFilesInOrder) {
     fs::remove_all(dir);
 }
 
+// In the program's own folder its history files are never offered for
+// renaming, in any letter case; anywhere else they are ordinary files.
+TEST(Listing, ProgramFolderLeavesOutTheProgramsOwnFiles) {
+    const fs::path dir =
+        fs::temp_directory_path() / ("tavrin-own-" + std::to_string(std::random_device{}()));
+    fs::create_directories(dir);
+    const std::vector<std::string> own = {"Old.ini",     "NEW.INI",      "Old.ini.new",
+                                          "New.ini.new", "old.ini.KEPT", "New.ini.kept"};
+    for (const auto& name : own) {
+        std::ofstream(dir / name) << name;
+    }
+    for (const char* name : {"Old.ini.bak", "a.ini", "New.ini2"}) {
+        std::ofstream(dir / name) << name;
+    }
+    const std::string folder = dir.string();
+    setProgramFolderForTesting(folder);
+    EXPECT_THAT(listFiles(folder, "*.*"), ElementsAre("a.ini", "New.ini2", "Old.ini.bak"));
+    EXPECT_THAT(listFiles(folder + std::string(1, separator()), "*.ini"), ElementsAre("a.ini"));
+    EXPECT_THAT(listFolder(folder).files, ElementsAre("a.ini", "New.ini2", "Old.ini.bak"));
+    setProgramFolderForTesting((dir / "elsewhere").string());
+    EXPECT_EQ(listFiles(folder, "*.*").size(), own.size() + 3);
+    setProgramFolderForTesting({});
+    fs::remove_all(dir);
+}
+
 } // namespace

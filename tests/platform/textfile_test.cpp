@@ -106,4 +106,58 @@ TEST_F(TextFileTest, TextTheCodePageCannotHoldIsRefusedWhole) {
     EXPECT_EQ(tf::size(1), 0u);
 }
 
+TEST_F(TextFileTest, UpdateReadsLinesWithTheirPlacesAndCutsBack) {
+    std::ofstream(file, std::ios::binary) << "one\r\ntwo\r\nthree\r\n";
+    ASSERT_TRUE(tf::open(1, file, tf::Mode::Update).ok());
+    EXPECT_EQ(tf::size(1), 17u);
+    std::string line;
+    ASSERT_TRUE(tf::readLine(1, line).ok());
+    const auto second = tf::position(1);
+    EXPECT_EQ(second, 5u);
+    ASSERT_TRUE(tf::readLine(1, line).ok());
+    EXPECT_EQ(line, "two");
+    EXPECT_FALSE(tf::writeLine(1, "x").ok()); // an update file only gets shorter
+    ASSERT_TRUE(tf::truncate(1, second).ok());
+    EXPECT_EQ(bytes(), "one\r\n"); // on disk at once
+    tf::close(1);
+    EXPECT_FALSE(tf::open(1, (dir / "missing").string(), tf::Mode::Update).ok());
+}
+
+// No mode writes or reads through a link at the path.
+TEST_F(TextFileTest, LinkAtThePathIsRefusedInEveryMode) {
+    if (tavrin::platform::separator() != '/') {
+        GTEST_SKIP() << "links need privileges on Windows";
+    }
+    const fs::path target = dir / "target";
+    std::ofstream(target, std::ios::binary) << "target\r\n";
+    fs::create_symlink(target, file);
+    for (const tf::Mode mode : {tf::Mode::Output, tf::Mode::Input, tf::Mode::Update}) {
+        const auto s = tf::open(1, file, mode);
+        EXPECT_FALSE(s.ok());
+        EXPECT_EQ(s.reason, "シンボリックリンクなので開けません");
+        EXPECT_FALSE(tf::isOpen(1));
+    }
+    std::ifstream in(target, std::ios::binary);
+    std::string content((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_EQ(content, "target\r\n");
+}
+
+// Text is representable only when it comes back unchanged: these have a byte
+// pair in code page 932 only one way (〜 would come back as ～), and Windows
+// refuses them; every platform does.
+TEST(CodePage932, TextThatWouldComeBackChangedIsNotRepresentable) {
+    const auto page = tavrin::platform::makeCodePage(932);
+    ASSERT_NE(page, nullptr);
+    std::string bytes, back;
+    for (const char* oneWay :
+         {"\u301C", "\u2212", "\u2016", "\u00A2", "\u00AC", "\u2014", "\u00A5"}) {
+        EXPECT_FALSE(page->encode(std::string("a") + oneWay, bytes)) << oneWay;
+    }
+    for (const char* roundTrip : {"\uFF5E", "\uFF0D", "\u2015", "\uFFE5", "\\", "写真"}) {
+        ASSERT_TRUE(page->encode(roundTrip, bytes)) << roundTrip;
+        ASSERT_TRUE(page->decode(bytes, back));
+        EXPECT_EQ(back, roundTrip);
+    }
+}
+
 } // namespace

@@ -220,6 +220,33 @@ private slots:
         QCOMPARE(mainCalls, QStringList({"show", "refresh"}));
     }
 
+    // "実行" never says "復元完了" when the history was not brought to its end.
+    void executeSaysWhyTheHistoryIsLeft() {
+        makeFile("a.txt", "A");
+        runOver({"a.txt"}, "n");
+        tavrin::platform::FolderLock other; // a second instance at work
+        QVERIFY(other.acquire(prog.string()).ok());
+        QPointer<RestoreDialog> dialog = openDialog();
+        dialog->Command1_Click();
+        QCOMPARE(messages, QStringList({"変更履歴を書き換えられないため、復元を中止しました：" +
+                                        QString::fromStdString((prog / "Old.ini").string()) +
+                                        "\nほかの Tavrin が変更履歴を使っています"}));
+        QVERIFY(fs::exists(dir / "n0.txt"));
+        other.release();
+
+        messages.clear();
+        std::ofstream(prog / "Old.ini", std::ios::binary) << "-" << dir.string() << "/\r\n";
+        fs::remove(prog / "New.ini");
+        fs::create_directories(prog / "New.ini" / "in"); // cannot be deleted
+        dialog = openDialog();
+        dialog->Command1_Click();
+        QCOMPARE(messages.size(), 1);
+        QVERIFY2(messages[0].startsWith(
+                     "ファイルは元の名前に戻しましたが、変更履歴を削除できませんでした：" +
+                     QString::fromStdString((prog / "New.ini").string()) + "\n"),
+                 qPrintable(messages[0]));
+    }
+
     void cancelLeavesEverythingAndANewRunIsShownNextTime() {
         makeFile("a.txt", "A");
         runOver({"a.txt"}, "first");

@@ -423,6 +423,15 @@ private slots:
                                        qs(text(prog / "New.ini")) + "\n"));
         QCOMPARE(tavrin::ui::forms::mainWindow(), w);
         QVERIFY(w->isVisible());
+        // A program folder that cannot be searched is no proof that there is no history.
+        messages.clear();
+        fs::create_symlink(prog / "loop", prog / "loop");
+        tavrin::platform::setProgramFolderForTesting((prog / "loop").string());
+        w->ReNm_Click();
+        tavrin::platform::setProgramFolderForTesting(prog.string());
+        QCOMPARE(messages.size(), 1);
+        QVERIFY(messages[0].startsWith(QStringLiteral("変更履歴を読み込めません：")));
+        QCOMPARE(tavrin::ui::forms::mainWindow(), w);
     }
 
     void undoGivesWayToTheDialogAndComesBackInStartState() {

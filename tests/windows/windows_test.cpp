@@ -5,6 +5,7 @@
 #include "engine/tavrinM.h"
 #include "platform/codepage.h"
 #include "platform/fs.h"
+#include "platform/textfile.h"
 #include "platform/win32_text.h"
 #include "test_support.h"
 
@@ -194,6 +195,32 @@ TEST_F(WinFolder, MissingFileReasonComesFromTheSystem) {
     EXPECT_EQ(s.kind, p::Status::Kind::Failed);
     EXPECT_FALSE(s.reason.empty());
     EXPECT_TRUE(p::removeFile(folder + "none.jpg").ok());
+}
+
+// The history lock: a hidden file that no one else may open, gone with its holder.
+TEST_F(WinFolder, HistoryLockIsAHiddenFileNoOneElseMayOpen) {
+    p::FolderLock first, second;
+    ASSERT_TRUE(first.acquire(folder).ok());
+    const DWORD attributes = GetFileAttributesW(wide(folder + "Tavrin.lock").c_str());
+    ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(attributes & FILE_ATTRIBUTE_HIDDEN, 0u);
+    EXPECT_TRUE(second.acquire(folder).inUse());
+    EXPECT_EQ(read("Tavrin.lock"), "<missing>") << "no one else opens it";
+    first.release();
+    EXPECT_EQ(GetFileAttributesW(wide(folder + "Tavrin.lock").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(second.acquire(folder).ok());
+}
+
+// A read-only history cannot be cut back, so a restore is refused before it renames anything.
+TEST_F(WinFolder, ReadOnlyHistoryIsNotOpenedForWriting) {
+    make("Old.ini", "-C:\\\r\n", FILE_ATTRIBUTE_READONLY);
+    ASSERT_FALSE(tavrin::platform::textfile::open(1, folder + "Old.ini",
+                                                  tavrin::platform::textfile::Mode::Update)
+                     .ok());
+    ASSERT_TRUE(tavrin::platform::textfile::open(1, folder + "Old.ini",
+                                                 tavrin::platform::textfile::Mode::Input)
+                    .ok());
+    tavrin::platform::textfile::close(1);
 }
 
 // A key of its own under HKEY_CURRENT_USER, removed again after each case.

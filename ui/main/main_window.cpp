@@ -586,8 +586,12 @@ void MainWindow::ReNm_Click() {
     }
     tavrinM::ResetState();
     tavrinM::SetHistoryPaths();
-    if (!tavrinM::PathExists(tavrinM::OldIniPath)) {
-        tavrinM::MsgText = "変更履歴がありません";
+    tavrin::platform::Status lookup;
+    if (!tavrinM::PathExists(tavrinM::OldIniPath, &lookup)) {
+        // A folder that cannot be searched is no proof that there is no history.
+        tavrinM::MsgText =
+            lookup.ok() ? std::string("変更履歴がありません")
+                        : "変更履歴を読み込めません：" + tavrinM::OldIniPath + "\n" + lookup.reason;
         tavrinM::ShowMsg();
         return;
     }

@@ -146,15 +146,32 @@ void RestoreDialog::Form_Load() {
 void RestoreDialog::Command1_Click() {
     tavrinM::SetHistoryPaths();
     const RestoreResult result = RestoreNames();
-    if (!result.readOk) {
-        showMessage("変更履歴を読み込めません：" + result.path + "\n" + result.reason);
-    } else if (!result.failed.empty()) {
-        const RestoreFailure& first = result.failed.front();
-        showMessage("復元できなかったファイルがあります：" + std::to_string(result.failed.size()) +
-                    "件\n" + first.pair.newName + "：" + first.reason + "\n" +
-                    "変更履歴に残しました。原因を取り除いてから、もう一度復元できます。");
-    } else {
-        showMessage("復元完了");
+    const std::string where = result.path + "\n" + result.reason;
+    switch (result.problem) {
+    case RestoreResult::Problem::Unreadable:
+        showMessage("変更履歴を読み込めません：" + where);
+        break;
+    case RestoreResult::Problem::Refused:
+        showMessage("変更履歴を書き換えられないため、復元を中止しました：" + where);
+        break;
+    case RestoreResult::Problem::Stopped:
+        showMessage("変更履歴を書き換えられないため、復元を途中で止めました：" + where +
+                    "\n元に戻していないファイルは変更履歴に残しました。");
+        break;
+    case RestoreResult::Problem::NotDeleted:
+        showMessage("ファイルは元の名前に戻しましたが、変更履歴を削除できませんでした：" + where);
+        break;
+    case RestoreResult::Problem::None:
+        if (!result.failed.empty()) {
+            const RestoreFailure& first = result.failed.front();
+            showMessage("復元できなかったファイルがあります：" +
+                        std::to_string(result.failed.size()) + "件\n" + first.pair.newName + "：" +
+                        first.reason + "\n" +
+                        "変更履歴に残しました。原因を取り除いてから、もう一度復元できます。");
+        } else {
+            showMessage("復元完了");
+        }
+        break;
     }
     hide();
     if (link_.show) {

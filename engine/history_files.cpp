@@ -1,0 +1,389 @@
+#include "engine/history_files.h"
+#include "engine/tavrinM.h"
+#include "platform/textfile.h"
+
+#include <algorithm>
+
+namespace tavrin::history {
+
+namespace {
+
+namespace tf = platform::textfile;
+
+const char* const msgNotCrLf = "行が CR LF で終わっていません";
+const char* const msgNoFolderLine = "フォルダーの行がありません";
+const char* const msgNewEndsEarly = "New.ini が Old.ini より先に終わっています";
+
+// The same pair: its folder and both names.
+bool samePair(const HistoryPair& a, const HistoryPair& b) {
+    return a.folder == b.folder && a.oldName == b.oldName && a.newName == b.newName;
+}
+
+bool holdsLineBreak(std::string_view line) {
+    return line.find_first_of("\r\n") != std::string_view::npos;
+}
+
+struct Lines : Parsed {
+    bool inStep = true; // same folder lines at the same places, and no extra New.ini lines
+    long nameLines = 0;
+};
+
+Lines failed(const std::string& path, std::string reason) {
+    Lines out;
+    out.ok = false;
+    out.path = path;
+    out.reason = std::move(reason);
+    return out;
+}
+
+// The reader's rules. A last line cut short by a killed writer is a name line
+// whose rename was never tried, and so is a last Old.ini line whose partner is
+// missing: both are left out. Anything else that does not fit is damage: the
+// first line must be a whole folder line, and every line ends in CR LF.
+// `kept` reads the kept files, where a partner that was never written ends
+// the list wherever it is (the pairs after it are still in Old.ini).
+Lines parseLines(int oldN, int newN, const std::string& oldPath, const std::string& newPath,
+                 bool kept) {
+    Lines out;
+    std::string folder;
+    bool hasFolderLine = false;
+    for (long line = 0; !tf::atEnd(oldN); ++line) {
+        const std::uint64_t oldStart = tf::position(oldN);
+        const std::uint64_t newStart = tf::position(newN);
+        std::string oldLine;
+        bool oldComplete = false;
+        const platform::Status oldRead = tf::readLine(oldN, oldLine, &oldComplete);
+        if (!oldComplete) {
+            if (kept && line == 0) {
+                break;
+            }
+            const std::string_view cut = std::string_view(oldLine).substr(
+                0,
+                !oldLine.empty() && oldLine.back() == '\r' ? oldLine.size() - 1 : oldLine.size());
+            if (line == 0 || holdsLineBreak(cut)) {
+                return failed(oldPath, msgNotCrLf);
+            }
+            break;
+        }
+        if (!oldRead.ok()) {
+            return failed(oldPath, oldRead.reason);
+        }
+        if (holdsLineBreak(oldLine)) {
+            return failed(oldPath, msgNotCrLf);
+        }
+        const bool folderLine = isFolderLine(oldLine);
+        if (line == 0 && !folderLine) {
+            return failed(oldPath, msgNoFolderLine);
+        }
+        hasFolderLine = true;
+        if (!folderLine) {
+            ++out.nameLines;
+        }
+        const bool lastOld = tf::atEnd(oldN);
+        std::string newLine;
+        bool newComplete = false;
+        platform::Status newRead;
+        if (!tf::atEnd(newN)) {
+            newRead = tf::readLine(newN, newLine, &newComplete);
+        }
+        if (!newComplete) {
+            if (lastOld || kept) {
+                out.inStep = false;
+                break; // the partner was never written
+            }
+            return failed(newPath, msgNewEndsEarly);
+        }
+        if (!newRead.ok()) {
+            return failed(newPath, newRead.reason);
+        }
+        if (holdsLineBreak(newLine)) {
+            return failed(newPath, msgNotCrLf);
+        }
+        if (folderLine) {
+            folder = oldLine.substr(1);
+            out.inStep = out.inStep && newLine == oldLine;
+        } else {
+            PlacedPair pair;
+            pair.folder = folder;
+            pair.oldName = std::move(oldLine);
+            pair.newName = std::move(newLine);
+            pair.oldStart = oldStart;
+            pair.newStart = newStart;
+            out.pairs.push_back(std::move(pair));
+        }
+    }
+    if (!hasFolderLine && !kept) {
+        return failed(oldPath, msgNoFolderLine); // an empty Old.ini
+    }
+    out.inStep = out.inStep && tf::atEnd(newN);
+    return out;
+}
+
+// Opens and reads a pair of files; with Mode::Update they stay open unless
+// the reading fails. New.ini is needed only when Old.ini names a file (a
+// restore stopped between deleting the two leaves Old.ini alone).
+Lines parseFiles(int oldN, int newN, const std::string& oldPath, const std::string& newPath,
+                 bool kept = false, tf::Mode mode = tf::Mode::Input) {
+    if (auto s = tf::open(oldN, oldPath, mode); !s.ok()) {
+        return failed(oldPath, s.reason);
+    }
+    const platform::Status newOpened = tf::open(newN, newPath, mode);
+    Lines lines = parseLines(oldN, newN, oldPath, newPath, kept);
+    if (lines.ok && !newOpened.ok() && lines.nameLines > 0 && !kept) {
+        lines = failed(newPath, newOpened.reason);
+    }
+    if (mode != tf::Mode::Update || !lines.ok) {
+        tf::close(oldN);
+        tf::close(newN);
+    }
+    return lines;
+}
+
+HistoryRead toRead(const Parsed& parsed) {
+    HistoryRead read;
+    read.ok = parsed.ok;
+    read.path = parsed.path;
+    read.reason = parsed.reason;
+    read.pairs.assign(parsed.pairs.begin(), parsed.pairs.end());
+    return read;
+}
+
+// Which pending files there are, and whether they count.
+enum class Pending { None, Dropped, Counting, HalfMoved };
+
+Pending pendingState(const Files& f) {
+    const bool oldThere = platform::entryExists(f.oldPending);
+    const bool newThere = platform::entryExists(f.newPending);
+    if (oldThere && newThere) {
+        const Lines lines = parseFiles(oldFile, newFile, f.oldPending, f.newPending);
+        return lines.ok && lines.inStep && !lines.pairs.empty() ? Pending::Counting
+                                                                : Pending::Dropped;
+    }
+    if (oldThere) {
+        // Finished only over the New.ini it was written with: a leftover from
+        // another history would pair its names with names of another run.
+        const Lines lines = parseFiles(oldFile, newFile, f.oldPending, f.newPath);
+        return lines.ok && lines.inStep ? Pending::HalfMoved : Pending::Dropped;
+    }
+    return newThere ? Pending::Dropped : Pending::None;
+}
+
+platform::Status removePending(const Files& f) {
+    tf::close(oldFile);
+    tf::close(newFile);
+    platform::Status oldRemoved = platform::removeFile(f.oldPending);
+    platform::Status newRemoved = platform::removeFile(f.newPending);
+    return oldRemoved.ok() ? newRemoved : oldRemoved;
+}
+
+platform::Status removeKept(const Files& f, std::string& failedPath) {
+    for (const std::string* kept : {&f.oldKept, &f.newKept}) {
+        failedPath = *kept;
+        if (auto s = platform::removeFile(*kept); !s.ok()) {
+            return s;
+        }
+    }
+    return platform::Status::success();
+}
+
+// The second half of a replacement: the kept files go with the history they
+// belong to, then Old.ini.new takes its place.
+platform::Status finishReplacing(const Files& f, std::string& failedPath) {
+    if (auto s = removeKept(f, failedPath); !s.ok()) {
+        return s;
+    }
+    failedPath = f.oldPath;
+    return platform::replaceFile(f.oldPending, f.oldPath);
+}
+
+// Moves pending files that count into place.
+platform::Status replaceWithPending(const Files& f, std::string& failedPath) {
+    failedPath = f.newPath;
+    if (auto s = platform::replaceFile(f.newPending, f.newPath); !s.ok()) {
+        return s;
+    }
+    return finishReplacing(f, failedPath);
+}
+
+// Writes a history to the pending files, open as files 1 and 2: the folder
+// line of `folder` when it is not empty, then `pairs` under their folders.
+// New.ini.new is made first and written last, so the files read in step only
+// once both are whole.
+platform::Status writePending(const Files& f, const std::string& folder,
+                              const std::vector<HistoryPair>& pairs, std::string& failedPath) {
+    for (const auto& [number, path, named] : {std::tuple{newFile, &f.newPending, &f.newPath},
+                                              std::tuple{oldFile, &f.oldPending, &f.oldPath}}) {
+        failedPath = *named;
+        if (auto s = tf::open(number, *path, tf::Mode::Output); !s.ok()) {
+            removePending(f);
+            return s;
+        }
+    }
+    for (const auto& [number, named, useOld] :
+         {std::tuple{oldFile, &f.oldPath, true}, std::tuple{newFile, &f.newPath, false}}) {
+        failedPath = *named;
+        std::string current = folder;
+        platform::Status s;
+        if (!folder.empty()) {
+            s = tf::writeLine(number, "-" + folder);
+        }
+        for (auto pair = pairs.begin(); s.ok() && pair != pairs.end(); ++pair) {
+            if (pair->folder != current) {
+                current = pair->folder;
+                s = tf::writeLine(number, "-" + current);
+            }
+            if (s.ok()) {
+                s = tf::writeLine(number, useOld ? pair->oldName : pair->newName);
+            }
+        }
+        if (!s.ok()) {
+            removePending(f);
+            return s;
+        }
+    }
+    return platform::Status::success();
+}
+
+} // namespace
+
+Files files() {
+    const std::string pending(platform::pendingSuffix);
+    const std::string kept(platform::keptSuffix);
+    return {tavrinM::OldIniPath,           tavrinM::NewIniPath,
+            tavrinM::OldIniPath + pending, tavrinM::NewIniPath + pending,
+            tavrinM::OldIniPath + kept,    tavrinM::NewIniPath + kept};
+}
+
+Parsed openForRestore(bool& cannotChange) {
+    const Files f = files();
+    Lines lines = parseFiles(oldFile, newFile, f.oldPath, f.newPath, false, tf::Mode::Update);
+    // Readable but not writable: the history could be read, not cut.
+    cannotChange = !lines.ok && parseFiles(oldFile, newFile, f.oldPath, f.newPath).ok;
+    return lines;
+}
+
+HistoryRead readCurrent() {
+    const Files f = files();
+    switch (pendingState(f)) {
+    case Pending::Counting:
+        return toRead(parseFiles(oldFile, newFile, f.oldPending, f.newPending));
+    case Pending::HalfMoved:
+        return toRead(parseFiles(oldFile, newFile, f.oldPending, f.newPath));
+    case Pending::None:
+    case Pending::Dropped:
+        break;
+    }
+    Lines history = parseFiles(oldFile, newFile, f.oldPath, f.newPath);
+    if (!history.ok || !platform::entryExists(f.oldKept)) {
+        return toRead(history);
+    }
+    const Lines kept = parseFiles(oldKeptFile, newKeptFile, f.oldKept, f.newKept, true);
+    if (!kept.ok) {
+        return toRead(kept);
+    }
+    // A pair is added to the kept files before it is cut off Old.ini: a restore
+    // stopped in between left it in both.
+    auto& pairs = history.pairs;
+    if (!pairs.empty() && !kept.pairs.empty() && samePair(pairs.back(), kept.pairs.back())) {
+        pairs.pop_back();
+    }
+    pairs.insert(pairs.end(), kept.pairs.rbegin(), kept.pairs.rend());
+    return toRead(history);
+}
+
+platform::Status settle(bool foldKept, std::string& failedPath) {
+    const Files f = files();
+    switch (pendingState(f)) {
+    case Pending::Counting:
+        if (auto s = replaceWithPending(f, failedPath); !s.ok()) {
+            return s;
+        }
+        break;
+    case Pending::HalfMoved:
+        if (auto s = finishReplacing(f, failedPath); !s.ok()) {
+            return s;
+        }
+        break;
+    case Pending::Dropped:
+        failedPath = f.oldPending;
+        if (auto s = removePending(f); !s.ok()) {
+            return s;
+        }
+        break;
+    case Pending::None:
+        break;
+    }
+    if (!foldKept || (!platform::entryExists(f.oldKept) && !platform::entryExists(f.newKept))) {
+        return platform::Status::success();
+    }
+    const Lines kept = parseFiles(oldKeptFile, newKeptFile, f.oldKept, f.newKept, true);
+    if (kept.ok && kept.pairs.empty()) {
+        // Stopped before its first kept pair was whole: Old.ini holds everything.
+        return removeKept(f, failedPath);
+    }
+    const HistoryRead current = readCurrent();
+    if (!current.ok) {
+        failedPath = current.path;
+        return platform::Status::failure(current.reason);
+    }
+    if (auto s = writePending(f, {}, current.pairs, failedPath); !s.ok()) {
+        return s;
+    }
+    tf::close(oldFile);
+    tf::close(newFile);
+    return replaceWithPending(f, failedPath);
+}
+
+platform::Status startNew(const std::string& folder, std::string& failedPath, bool& replaced) {
+    const Files f = files();
+    replaced = false;
+    if (auto s = settle(false, failedPath); !s.ok()) {
+        return s;
+    }
+    // The history is replaced by a rename, which would take the place of a link or
+    // folder there without a word; such a thing is not the history.
+    for (const std::string* path : {&f.oldPath, &f.newPath}) {
+        failedPath = *path;
+        platform::Status error;
+        const platform::EntryKind kind = platform::entryKind(*path, &error);
+        if (!error.ok()) {
+            return error;
+        }
+        if (kind == platform::EntryKind::Link) {
+            return platform::Status::failure("シンボリックリンクなので開けません");
+        }
+        if (kind != platform::EntryKind::None && kind != platform::EntryKind::File) {
+            return platform::Status::failure("通常のファイルではありません");
+        }
+    }
+    if (auto s = writePending(f, folder, {}, failedPath); !s.ok()) {
+        return s;
+    }
+    if (platform::entryExists(f.oldPath)) {
+        return platform::Status::success();
+    }
+    if (auto s = replaceWithPending(f, failedPath); !s.ok()) {
+        removePending(f);
+        return s;
+    }
+    replaced = true;
+    return platform::Status::success();
+}
+
+platform::Status replaceWithNew(std::string& failedPath) {
+    return replaceWithPending(files(), failedPath);
+}
+
+void dropNew(bool replaced) {
+    const Files f = files();
+    if (!replaced) {
+        removePending(f);
+        return;
+    }
+    tf::close(oldFile);
+    tf::close(newFile);
+    platform::removeFile(f.newPath);
+    platform::removeFile(f.oldPath);
+}
+
+} // namespace tavrin::history

@@ -1,0 +1,86 @@
+// The history files as the run and the restore use them: the rules they are
+// read by, and the one way a new history replaces the old.
+//
+// A new history is first written to the pending files (Old.ini.new and
+// New.ini.new), then moved into place: New.ini.new first, then Old.ini.new.
+// Pending files count once they read in step (the same folder lines, as many
+// lines in each) and hold a pair: a run writes its folder lines and its first
+// pair there, so that a run that renames nothing leaves the history it found;
+// a rewrite writes the whole of Old.ini.new before New.ini.new. Pending files
+// that do not count yet are dropped; a lone Old.ini.new, in step with the
+// New.ini beside it, was half moved and is finished.
+//
+// A restore cuts each pair it has dealt with off the end of both files. A
+// pair it cannot restore is first added to the kept files (Old.ini.kept and
+// New.ini.kept), then cut; the history is the pairs still in Old.ini followed
+// by the kept ones, and the restore writes them back as one history when it
+// ends. Moving a new history into place deletes the kept files, which belong
+// to the history it replaces.
+#pragma once
+
+#include "engine/history.h"
+#include "platform/fs.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tavrin::history {
+
+// Old.ini and New.ini are files 1 and 2, the kept files 3 and 4.
+constexpr int oldFile = 1;
+constexpr int newFile = 2;
+constexpr int oldKeptFile = 3;
+constexpr int newKeptFile = 4;
+
+// The paths of the history and of its pending and kept files, from
+// OldIniPath and NewIniPath.
+struct Files {
+    std::string oldPath, newPath;
+    std::string oldPending, newPending;
+    std::string oldKept, newKept;
+};
+Files files();
+
+// A pair, and where its lines begin in the two files.
+struct PlacedPair : HistoryPair {
+    std::uint64_t oldStart = 0;
+    std::uint64_t newStart = 0;
+};
+
+struct Parsed {
+    std::vector<PlacedPair> pairs;
+    bool ok = true;
+    std::string path, reason; // when !ok
+};
+
+// Opens Old.ini and New.ini as files 1 and 2 for reading and cutting back, and
+// reads them; they stay open when the reading succeeds. `cannotChange` tells a
+// history that could be read but not opened for cutting.
+Parsed openForRestore(bool& cannotChange);
+
+// The history as it stands, a replacement that was under way or a restore
+// that was stopped included. Writes nothing.
+HistoryRead readCurrent();
+
+// Finishes a replacement that was under way and drops one that was not; with
+// `foldKept`, also writes the pairs a stopped restore kept back into the
+// history. Leaves the history the same, in its plain form.
+platform::Status settle(bool foldKept, std::string& failedPath);
+
+// Starts a new history: its folder lines written to the pending files, which
+// stay open as files 1 and 2 for the run's pairs. Where there was no history
+// (no Old.ini), there is nothing to keep and it takes its place at once
+// (`replaced`): the undo looks for Old.ini alone. Otherwise nothing else has
+// changed.
+platform::Status startNew(const std::string& folder, std::string& failedPath, bool& replaced);
+
+// Once the first pair's file is renamed: the new history takes the place of
+// the old one. Files 1 and 2 stay open on it.
+platform::Status replaceWithNew(std::string& failedPath);
+
+// Nothing was renamed: the new history goes again, and the history files are
+// as the run found them.
+void dropNew(bool replaced);
+
+} // namespace tavrin::history
