@@ -229,13 +229,13 @@ private slots:
         QPointer<RestoreDialog> dialog = openDialog();
         dialog->Command1_Click();
         QCOMPARE(messages, QStringList({"変更履歴を書き換えられないため、復元を中止しました：" +
-                                        QString::fromStdString((prog / "Old.ini").string()) +
+                                        QString::fromStdString(text(prog / "Old.ini")) +
                                         "\nほかの Tavrin が変更履歴を使っています"}));
         QVERIFY(fs::exists(dir / "n0.txt"));
         other.release();
 
         messages.clear();
-        std::ofstream(prog / "Old.ini", std::ios::binary) << "-" << dir.string() << "/\r\n";
+        std::ofstream(prog / "Old.ini", std::ios::binary) << "-" << folderText(dir) << "\r\n";
         fs::remove(prog / "New.ini");
         fs::create_directories(prog / "New.ini" / "in"); // cannot be deleted
         dialog = openDialog();
@@ -243,7 +243,7 @@ private slots:
         QCOMPARE(messages.size(), 1);
         QVERIFY2(messages[0].startsWith(
                      "ファイルは元の名前に戻しましたが、変更履歴を削除できませんでした：" +
-                     QString::fromStdString((prog / "New.ini").string()) + "\n"),
+                     QString::fromStdString(text(prog / "New.ini")) + "\n"),
                  qPrintable(messages[0]));
     }
 

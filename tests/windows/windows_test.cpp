@@ -359,21 +359,23 @@ TEST_F(TavrinExe, ItsIconIs32By32In16Colours) {
 }
 
 // As in a folder under "Program Files" that the user may not write to, the
-// system answers "access denied" (here because Old.ini is a folder): the run
-// says so in the same words as elsewhere and renames nothing.
+// system answers "access denied" (here because the new history's first file,
+// Old.ini.new, is a folder): the run says so in the same words as elsewhere,
+// renames nothing and leaves the history it found.
 class WinHistory : public tavrin::testing::TempFolder {};
 
 TEST_F(WinHistory, RefusedHistoryStopsTheRunBeforeAnyRename) {
     makeFiles({"写真.jpg"});
-    const std::filesystem::path oldIniPath = prog / "Old.ini";
-    std::filesystem::create_directory(oldIniPath);
+    const std::filesystem::path pendingPath = prog / "Old.ini.new";
+    std::filesystem::create_directory(pendingPath);
     tavrin::testing::RecordingActions act;
     EXPECT_EQ(tavrin::RenameRun(inputs({"写真.jpg"}), act), tavrin::RunEnding::HistoryFailed);
     EXPECT_THAT(messages,
                 ::testing::ElementsAre("変更履歴を書き込めないため、変更を中止しました：" +
-                                       tavrin::testing::utf8(oldIniPath) + "\n" +
+                                       tavrin::testing::utf8(pendingPath) + "\n" +
                                        p::detail::systemMessage(ERROR_ACCESS_DENIED)));
     EXPECT_THAT(tavrin::testing::entries(dir), ::testing::ElementsAre("写真.jpg"));
+    EXPECT_FALSE(std::filesystem::exists(prog / "Old.ini"));
     EXPECT_FALSE(std::filesystem::exists(prog / "New.ini"));
 }
 
