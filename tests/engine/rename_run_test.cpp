@@ -554,9 +554,12 @@ TEST_F(RenameRunTest, ControlCharacterInOldNameStopsTheRun) {
 #endif
 }
 
-TEST_F(RenameRunTest, OptionsChangedDuringTheRunApplyToTheFilesStillToCome) {
-    makeFiles({"a.jpg", "b.jpg", "c.jpg"});
-    FixedRunInputs in = inputs({"a.jpg", "b.jpg", "c.jpg"});
+// The per-file inputs are read as a batch is composed: a change made while a
+// batch is renamed reaches the files of the next one.
+TEST_F(RenameRunTest, OptionsChangedDuringTheRunApplyToTheNextBatch) {
+    setBatchLimitForTesting(2);
+    makeFiles({"a.jpg", "b.jpg", "c.jpg", "d.jpg", "e.jpg", "f.jpg"});
+    FixedRunInputs in = inputs({"a.jpg", "b.jpg", "c.jpg", "d.jpg", "e.jpg", "f.jpg"});
     in.NewExt = "png";
     RecordingActions act;
     int yields = 0;
@@ -565,14 +568,16 @@ TEST_F(RenameRunTest, OptionsChangedDuringTheRunApplyToTheFilesStillToCome) {
             in.KaC = true;
             in.Base = "ignored"; // the base name is fixed at the start
         }
-        if (yields == 2) {
+        if (yields == 3) {
             in.NewExt = "a/b"; // a separator typed during the run stops it
         }
     };
     ASSERT_EQ(RenameRun(in, act), RunEnding::Stopped);
-    EXPECT_THAT(entries(dir), ElementsAre("c.jpg", "photo0.jpg", "photo1.png"));
+    EXPECT_THAT(entries(dir), ElementsAre("e.jpg", "f.jpg", "photo0.jpg", "photo1.jpg",
+                                          "photo2.png", "photo3.png"));
     EXPECT_EQ(messages.at(0),
-              "変更を中断しました：c.jpg\n" + msgUnsafe + "\n途中までの変更は復元で元に戻せます。");
+              "変更を中断しました：e.jpg\n" + msgUnsafe + "\n途中までの変更は復元で元に戻せます。");
+    EXPECT_EQ(lastRunFigures().batches, 2);
 }
 
 TEST_F(RenameRunTest, SecondRunReplacesTheHistory) {

@@ -159,6 +159,7 @@ void TempFolder::TearDown() {
         platform::textfile::close(number);
     }
     platform::random::setFractionSourceForTesting({});
+    setBatchLimitForTesting(0);
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(prog, ec)) {
         makeWritable(entry.path());
