@@ -237,9 +237,10 @@ platform::Status replaceWithPending(const Files& f, std::string& failedPath) {
 
 // Writes a history to the pending files, open as files 1 and 2: the folder
 // line of `folder` when it is not empty, then `pairs` under their folders.
-// New.ini.new is made first and written last, so the files read in step only
-// once both are whole. Both are made durable, and their folder with them, so
-// that they exist, whole, after a power cut.
+// New.ini.new is made first and Old.ini.new written last, each made durable
+// before the next step: the files read in step only once both are whole, and
+// Old.ini.new never holds a line whose partner could be missing after a power
+// cut. Their folder is made durable last, so that they exist after one.
 platform::Status writePending(const Files& f, const std::string& folder,
                               const std::vector<HistoryPair>& pairs, std::string& failedPath) {
     for (const auto& [number, path, named] : {std::tuple{newFile, &f.newPending, &f.newPath},
@@ -251,31 +252,26 @@ platform::Status writePending(const Files& f, const std::string& folder,
         }
     }
     for (const auto& [number, named, useOld] :
-         {std::tuple{oldFile, &f.oldPath, true}, std::tuple{newFile, &f.newPath, false}}) {
+         {std::tuple{newFile, &f.newPath, false}, std::tuple{oldFile, &f.oldPath, true}}) {
         failedPath = *named;
         std::string current = folder;
         platform::Status s;
         if (!folder.empty()) {
-            s = tf::writeLine(number, "-" + folder);
+            s = tf::queueLine(number, "-" + folder);
         }
         for (auto pair = pairs.begin(); s.ok() && pair != pairs.end(); ++pair) {
             if (pair->folder != current) {
                 current = pair->folder;
-                s = tf::writeLine(number, "-" + current);
+                s = tf::queueLine(number, "-" + current);
             }
             if (s.ok()) {
-                s = tf::writeLine(number, useOld ? pair->oldName : pair->newName);
+                s = tf::queueLine(number, useOld ? pair->oldName : pair->newName);
             }
         }
-        if (!s.ok()) {
-            removePending(f);
-            return s;
+        if (s.ok()) {
+            s = syncFile(number);
         }
-    }
-    for (const auto& [number, named] :
-         {std::pair{oldFile, &f.oldPath}, std::pair{newFile, &f.newPath}}) {
-        failedPath = *named;
-        if (auto s = syncFile(number); !s.ok()) {
+        if (!s.ok()) {
             removePending(f);
             return s;
         }
