@@ -493,7 +493,11 @@ TEST_P(EndingTest, EndsInOrderAndLeavesTheHistoryClosedAndFree) {
         messages.push_back(text);
         act.log.push_back("msg " + text);
         if (atMessage.empty()) {
-            atMessage = entries(prog);
+            for (const auto& name : entries(prog)) {
+                if (name != platform::lockFileName) { // Windows: held until the end
+                    atMessage.push_back(name);
+                }
+            }
             atMessage.push_back(oldIni());
             atMessage.push_back(newIni());
         }
