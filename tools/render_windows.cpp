@@ -43,8 +43,7 @@ void touch(const QString& file, const std::string& content = {}) {
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    tavrin::gui::installFontSubstitution();
-    QApplication::setFont(tavrin::gui::gothic(9));
+    tavrin::gui::useGothicByDefault();
     out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
     QDir().mkpath(out);
 

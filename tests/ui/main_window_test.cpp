@@ -2,7 +2,9 @@
 #include "engine/tavrinM.h"
 #include "platform/codepage.h"
 #include "platform/fs.h"
+#include "platform/gui/fonts.h"
 #include "platform/gui/frame.h"
+#include "platform/gui/gui.h"
 #include "platform/gui/lists.h"
 #include "tests/native_path.h"
 #include "ui/about/about_box.h"
@@ -13,6 +15,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QFontInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -88,6 +91,10 @@ private:
     }
 
 private slots:
+    void initTestCase() {
+        tavrin::gui::useGothicByDefault(); // as the program does at start
+    }
+
     void init() {
         QVERIFY(temp.isValid());
         dir = nativePath(temp.path()) / "files";
@@ -148,6 +155,19 @@ private slots:
             QCOMPARE(w->OpTb->tabBar()->tabRect(i).width(), 41);
         }
         QCOMPARE(w->OpTb->tabText(2), QStringLiteral("ショ"));
+    }
+
+    // The controls draw with "ＭＳ Ｐゴシック" or a Japanese Gothic standing in for
+    // it, never with what the system picks for a name it does not know (under
+    // Wine a serif whose taller lines push the frames' captions over their
+    // controls).
+    void controlsDrawWithTheGothic() {
+        QStringList gothics = tavrin::gui::gothicFallbacks();
+        gothics << tavrin::gui::gothicName;
+        for (QWidget* control : std::initializer_list<QWidget*>{w, w->Frame6, w->GetCN, w->ReNm}) {
+            const QString family = QFontInfo(control->font()).family();
+            QVERIFY2(gothics.contains(family), qPrintable(control->objectName() + ": " + family));
+        }
     }
 
     // Every control of a frame lies inside the frame as drawn: below its

@@ -141,8 +141,7 @@ private:
 
 private slots:
     void initTestCase() {
-        tavrin::gui::installFontSubstitution();
-        QApplication::setFont(tavrin::gui::gothic(9));
+        tavrin::gui::useGothicByDefault();
         tavrinM::setMessageFunction(
             [this](const std::string& text) { messages << QString::fromStdString(text); });
         tavrin::ui::forms::setEndProgram([] {});
