@@ -171,16 +171,33 @@ private slots:
     }
 
     // Every control of a frame lies inside the frame as drawn: below its
-    // caption and within its lines, on every page of the tab control.
+    // caption and within its lines, on every page of the tab control; also
+    // where the system's Gothic has taller lines than the one the table was
+    // laid out for (the caption then steps down, but stays readable).
+    void framesHoldTheirControls_data() {
+        QTest::addColumn<double>("captionPoints");
+        QTest::newRow("the Gothic at 9 pt") << 0.0;
+        QTest::newRow("a stand-in 17 px tall") << 12.0;
+        QTest::newRow("a stand-in 22 px tall") << 15.75;
+    }
     void framesHoldTheirControls() {
+        QFETCH(double, captionPoints);
         const QList<QGroupBox*> frames = w->findChildren<QGroupBox*>();
         QCOMPARE(frames.size(), 6);
         for (QGroupBox* box : frames) {
-            const auto* frame = qobject_cast<tavrin::gui::Frame*>(box);
+            auto* frame = qobject_cast<tavrin::gui::Frame*>(box);
             QVERIFY2(frame != nullptr, qPrintable(box->objectName()));
+            if (captionPoints > 0) {
+                frame->setFont(tavrin::gui::gothic(captionPoints));
+            }
             for (QWidget* control : frame->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
                 QVERIFY2(frame->contentRect().contains(control->geometry()),
                          qPrintable(box->objectName() + " / " + control->objectName()));
+            }
+            if (captionPoints > 0) {
+                QVERIFY(frame->captionFont().pointSizeF() >= 6);
+            } else {
+                QCOMPARE(frame->captionFont(), frame->font()); // the layout's own font fits
             }
         }
         QCOMPARE(w->NewNa->parentWidget(), w->Frame6);
