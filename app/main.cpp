@@ -7,8 +7,7 @@
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tavrin"));
-    tavrin::gui::installFontSubstitution();
-    QApplication::setFont(tavrin::gui::gothic(9));
+    tavrin::gui::useGothicByDefault();
     tavrin::gui::installMessageBox();
     tavrin::ui::forms::showMainWindow();
     return app.exec();

@@ -1,8 +1,12 @@
-// Renders the windows offscreen to PNG files, so their look can be checked
-// without a display: render_windows OUTPUT_FOLDER
-// The main window (each tab, then after Get), the restore confirmation and the
-// About box, over a sample folder and history made in a temporary folder.
+// Renders the windows to PNG files, so their look can be checked without
+// driving the program: render_windows OUTPUT_FOLDER
+// The main window (each tab, then after Get), the restore confirmation, the
+// About box and a message box, over a sample folder and history made in a
+// temporary folder. On Linux offscreen; the Windows build draws through the
+// Windows platform plugin and native style, as tavrin.exe does (under Wine it
+// needs an X display).
 #include "engine/tavrinM.h"
+#include "platform/codepage.h"
 #include "platform/fs.h"
 #include "platform/gui/gui.h"
 #include "ui/about/about_box.h"
@@ -13,12 +17,13 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <cstdio>
-#include <fstream>
 
 namespace {
 
@@ -30,21 +35,35 @@ bool save(QWidget* window, const char* name) {
     if (!window->grab().save(file)) {
         return false;
     }
-    std::printf("%s\n", qPrintable(file));
+    std::printf("%s\n", qPrintable(QDir::toNativeSeparators(file)));
     return true;
 }
 
-void touch(const QString& file, const std::string& content = {}) {
-    std::ofstream(file.toStdString(), std::ios::binary) << content;
+bool touch(const QString& file, const QByteArray& content = {}) {
+    QFile f(file);
+    return f.open(QIODevice::WriteOnly) && f.write(content) == content.size();
+}
+
+// History lines as a run writes them: in the history code page, CR LF ended.
+QByteArray historyText(const QString& folder, const QStringList& names) {
+    std::string text;
+    std::string line;
+    for (const QString& name : QStringList{"-" + folder} + names) {
+        if (!tavrin::platform::historyCodePage().encode(tavrin::gui::str(name), line)) {
+            return {};
+        }
+        text += line + "\r\n";
+    }
+    return QByteArray::fromStdString(text);
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QT_QPA_PLATFORM", TAVRIN_RENDER_PLATFORM);
     QApplication app(argc, argv);
-    tavrin::gui::installFontSubstitution();
-    QApplication::setFont(tavrin::gui::gothic(9));
+    tavrin::gui::useGothicByDefault();
+    tavrin::gui::installMessageBox();
     out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
     QDir().mkpath(out);
 
@@ -55,20 +74,22 @@ int main(int argc, char** argv) {
     for (const char* sub : {"trip", "祭り", "old_scans"}) {
         QDir().mkpath(folder + "/" + QString::fromUtf8(sub));
     }
-    const char* const files[] = {
-        "0001.jpg",       "0002_北海道旅行_夏休み_家族写真_とても長い名前.jpg",
-        "archive.tar.gz", "backup.tar.gz",
-        "data.csv",       "notes.txt",
-        "README"};
-    for (const char* name : files) {
-        touch(folder + "/" + QString::fromUtf8(name));
+    const QString longName = QStringLiteral("0002_北海道旅行_夏休み_家族写真_とても長い名前.jpg");
+    const QStringList files = {"0001.jpg", longName,    "archive.tar.gz", "backup.tar.gz",
+                               "data.csv", "notes.txt", "README"};
+    for (const QString& name : files) {
+        if (!touch(folder + "/" + name)) {
+            return 1;
+        }
     }
-    QDir().mkpath(temp.path() + "/prog");
-    tavrin::platform::setProgramFolderForTesting((temp.path() + "/prog").toStdString());
-    const std::string head = "-" + folder.toStdString() + "/\r\n";
-    touch(temp.path() + "/prog/Old.ini",
-          head + "0001.jpg\r\n0002_北海道旅行_夏休み_家族写真_とても長い名前.jpg\r\n");
-    touch(temp.path() + "/prog/New.ini", head + "n0.jpg\r\nn1.jpg\r\n");
+    const QString prog = QDir::toNativeSeparators(temp.path() + "/prog");
+    QDir().mkpath(prog);
+    tavrin::platform::setProgramFolderForTesting(tavrin::gui::str(prog));
+    const QString recorded = QDir::toNativeSeparators(folder + "/");
+    if (!touch(prog + "/Old.ini", historyText(recorded, {"0001.jpg", longName})) ||
+        !touch(prog + "/New.ini", historyText(recorded, {"n0.jpg", "n1.jpg"}))) {
+        return 1;
+    }
     QDir::setCurrent(folder);
 
     tavrin::ui::MainWindow* window = tavrin::ui::forms::loadMainWindow();
@@ -81,6 +102,20 @@ int main(int argc, char** argv) {
     }
     window->CoGet->click();
     if (!save(window, "main-get")) {
+        return 1;
+    }
+
+    // The box is modal: it is drawn and closed from inside its own event loop.
+    bool boxSaved = false;
+    QTimer::singleShot(0, [&] {
+        if (QWidget* box = QApplication::activeModalWidget()) {
+            boxSaved = save(box, "message");
+            box->close();
+        }
+    });
+    tavrinM::MsgText = "復元完了";
+    tavrinM::ShowMsg();
+    if (!boxSaved) {
         return 1;
     }
 

@@ -15,6 +15,9 @@ public:
 
     // Where controls belong: inside the lines and below the caption.
     QRect contentRect() const;
+    // The caption's font: the frame's own, a little smaller where a font
+    // taller than the one the layout was made for would reach the controls.
+    QFont captionFont() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -11,12 +11,7 @@
 
 namespace tavrin::gui {
 
-QFont gothic(double pointSize, bool bold) {
-    QFont font(gothicName);
-    font.setPointSizeF(pointSize);
-    font.setBold(bold);
-    return font;
-}
+namespace {
 
 void installFontSubstitution() {
     if (QFontDatabase::families().contains(gothicName)) {
@@ -31,6 +26,21 @@ void installFontSubstitution() {
     if (!installed.isEmpty()) {
         QFont::insertSubstitutions(gothicName, installed);
     }
+}
+
+} // namespace
+
+QFont gothic(double pointSize, bool bold) {
+    static const bool substituted = (installFontSubstitution(), true);
+    Q_UNUSED(substituted);
+    QFont font(gothicName);
+    font.setPointSizeF(pointSize);
+    font.setBold(bold);
+    return font;
+}
+
+void useGothicByDefault() {
+    QApplication::setFont(gothic(9));
 }
 
 void showMessageBox(const QString& text) {

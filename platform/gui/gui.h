@@ -18,13 +18,17 @@ inline QRect twips(int left, int top, int width, int height) {
     return {px(left), px(top), px(width), px(height)};
 }
 
-// The Japanese proportional Gothic the windows ask for by name.
+// The Japanese proportional Gothic the windows ask for by name. The first call
+// maps "ＭＳ Ｐゴシック" to an installed Japanese proportional Gothic when the
+// system has no font of that name: left to the system's own fallback, the name
+// resolves to whatever font it likes best (a serif with taller lines under
+// Wine), and the control table's positions no longer leave room for the text.
 inline const QString gothicName = QStringLiteral("ＭＳ Ｐゴシック");
 QFont gothic(double pointSize, bool bold = false);
 
-// Maps "ＭＳ Ｐゴシック" to an installed Japanese proportional Gothic when the
-// system has no font of that name.
-void installFontSubstitution();
+// Makes the Gothic at 9 pt the default font of every window, message boxes and
+// menus included: the program does so at start, and so do the window tests.
+void useGothicByDefault();
 
 // Routes ShowMsg to a modal OK-only box without icon, captioned "Tavrin".
 void installMessageBox();

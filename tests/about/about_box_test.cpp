@@ -1,6 +1,7 @@
 #include "engine/sysinfo.h"
 #include "engine/tavrinM.h"
 #include "platform/fs.h"
+#include "platform/gui/gui.h"
 #include "platform/program.h"
 #include "platform/registry.h"
 #include "ui/about/about_box.h"
@@ -83,7 +84,7 @@ class AboutBoxTest : public QObject {
 
 private slots:
     void initTestCase() {
-        QFont::insertSubstitution(QStringLiteral("ＭＳ Ｐゴシック"), "IPAPGothic");
+        tavrin::gui::useGothicByDefault(); // as the program does at start
     }
 
     void startState() {

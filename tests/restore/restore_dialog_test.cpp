@@ -1,6 +1,7 @@
 #include "engine/rename_run.h"
 #include "engine/tavrinM.h"
 #include "platform/fs.h"
+#include "platform/gui/gui.h"
 #include "tests/native_path.h"
 #include "ui/restore/restore_dialog.h"
 
@@ -73,6 +74,10 @@ private:
     }
 
 private slots:
+    void initTestCase() {
+        tavrin::gui::useGothicByDefault(); // as the program does at start
+    }
+
     void init() {
         QVERIFY(temp.isValid());
         const fs::path root = nativePath(temp.path());

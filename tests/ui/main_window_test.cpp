@@ -2,7 +2,9 @@
 #include "engine/tavrinM.h"
 #include "platform/codepage.h"
 #include "platform/fs.h"
+#include "platform/gui/fonts.h"
 #include "platform/gui/frame.h"
+#include "platform/gui/gui.h"
 #include "platform/gui/lists.h"
 #include "tests/native_path.h"
 #include "ui/about/about_box.h"
@@ -13,6 +15,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QFontInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -88,6 +91,10 @@ private:
     }
 
 private slots:
+    void initTestCase() {
+        tavrin::gui::useGothicByDefault(); // as the program does at start
+    }
+
     void init() {
         QVERIFY(temp.isValid());
         dir = nativePath(temp.path()) / "files";
@@ -150,17 +157,47 @@ private slots:
         QCOMPARE(w->OpTb->tabText(2), QStringLiteral("ショ"));
     }
 
+    // The controls draw with "ＭＳ Ｐゴシック" or a Japanese Gothic standing in for
+    // it, never with what the system picks for a name it does not know (under
+    // Wine a serif whose taller lines push the frames' captions over their
+    // controls).
+    void controlsDrawWithTheGothic() {
+        QStringList gothics = tavrin::gui::gothicFallbacks();
+        gothics << tavrin::gui::gothicName;
+        for (QWidget* control : std::initializer_list<QWidget*>{w, w->Frame6, w->GetCN, w->ReNm}) {
+            const QString family = QFontInfo(control->font()).family();
+            QVERIFY2(gothics.contains(family), qPrintable(control->objectName() + ": " + family));
+        }
+    }
+
     // Every control of a frame lies inside the frame as drawn: below its
-    // caption and within its lines, on every page of the tab control.
+    // caption and within its lines, on every page of the tab control; also
+    // where the system's Gothic has taller lines than the one the table was
+    // laid out for (the caption then steps down, but stays readable).
+    void framesHoldTheirControls_data() {
+        QTest::addColumn<double>("captionPoints");
+        QTest::newRow("the Gothic at 9 pt") << 0.0;
+        QTest::newRow("a stand-in 17 px tall") << 12.0;
+        QTest::newRow("a stand-in 22 px tall") << 15.75;
+    }
     void framesHoldTheirControls() {
+        QFETCH(double, captionPoints);
         const QList<QGroupBox*> frames = w->findChildren<QGroupBox*>();
         QCOMPARE(frames.size(), 6);
         for (QGroupBox* box : frames) {
-            const auto* frame = qobject_cast<tavrin::gui::Frame*>(box);
+            auto* frame = qobject_cast<tavrin::gui::Frame*>(box);
             QVERIFY2(frame != nullptr, qPrintable(box->objectName()));
+            if (captionPoints > 0) {
+                frame->setFont(tavrin::gui::gothic(captionPoints));
+            }
             for (QWidget* control : frame->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
                 QVERIFY2(frame->contentRect().contains(control->geometry()),
                          qPrintable(box->objectName() + " / " + control->objectName()));
+            }
+            if (captionPoints > 0) {
+                QVERIFY(frame->captionFont().pointSizeF() >= 6);
+            } else {
+                QCOMPARE(frame->captionFont(), frame->font()); // the layout's own font fits
             }
         }
         QCOMPARE(w->NewNa->parentWidget(), w->Frame6);

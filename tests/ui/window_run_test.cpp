@@ -5,6 +5,7 @@
 #include "engine/tavrinM.h"
 #include "platform/codepage.h"
 #include "platform/fs.h"
+#include "platform/gui/gui.h"
 #include "platform/gui/lists.h"
 #include "tests/native_path.h"
 #include "ui/about/menu_commands.h"
@@ -145,6 +146,10 @@ private:
     }
 
 private slots:
+    void initTestCase() {
+        tavrin::gui::useGothicByDefault(); // as the program does at start
+    }
+
     void init() {
         QVERIFY(temp.isValid());
         root = nativePath(temp.path()) / "root";

@@ -4,6 +4,7 @@
 #include "engine/sysinfo.h"
 #include "engine/tavrinM.h"
 #include "platform/fs.h"
+#include "platform/gui/fonts.h"
 #include "platform/gui/gui.h"
 #include "platform/gui/lists.h"
 #include "platform/win32_text.h"
@@ -141,8 +142,7 @@ private:
 
 private slots:
     void initTestCase() {
-        tavrin::gui::installFontSubstitution();
-        QApplication::setFont(tavrin::gui::gothic(9));
+        tavrin::gui::useGothicByDefault();
         tavrinM::setMessageFunction(
             [this](const std::string& text) { messages << QString::fromStdString(text); });
         tavrin::ui::forms::setEndProgram([] {});
@@ -162,15 +162,16 @@ private slots:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
-    // "ＭＳ Ｐゴシック" is there on Japanese Windows; under Wine a Gothic of the
-    // system's stands in. Either way the Japanese texts have their glyphs.
+    // "ＭＳ Ｐゴシック" is there on Japanese Windows; elsewhere a Gothic of the
+    // system's stands in (under Wine IPA Pゴシック, on a Windows without the
+    // Japanese fonts its own UI Gothic). Either way the Japanese texts have
+    // their glyphs.
     void gothicRendersJapanese() {
         const QFont font = tavrin::gui::gothic(9);
         const QString family = QFontInfo(font).family();
         qInfo().noquote() << "ＭＳ Ｐゴシック is drawn with" << family;
-        const QStringList gothics = {QStringLiteral("ＭＳ Ｐゴシック"),
-                                     QStringLiteral("MS PGothic"), QStringLiteral("IPAPGothic"),
-                                     QStringLiteral("IPA Pゴシック")};
+        QStringList gothics = tavrin::gui::gothicFallbacks();
+        gothics << tavrin::gui::gothicName;
         QVERIFY2(gothics.contains(family), qPrintable(family));
         const QFontMetrics metrics(font);
         for (const QChar c : QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報復元確認変更後のファイル名")) {
