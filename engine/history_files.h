@@ -5,10 +5,14 @@
 // New.ini.new), then moved into place: New.ini.new first, then Old.ini.new.
 // Pending files count once they read in step (the same folder lines, as many
 // lines in each) and hold a pair: a run writes its folder lines and its first
-// pair there, so that a run that renames nothing leaves the history it found;
-// a rewrite writes the whole of Old.ini.new before New.ini.new. Pending files
-// that do not count yet are dropped; a lone Old.ini.new, in step with the
-// New.ini beside it, was half moved and is finished.
+// batch of pairs there, so that a run that renames nothing leaves the history
+// it found; a rewrite writes the whole of New.ini.new before Old.ini.new.
+// Pending files that do not count yet are dropped; a lone Old.ini.new, in step
+// with the New.ini beside it, was half moved and is finished.
+//
+// Whatever is written is made durable before anything depends on it: the
+// files and their folder before a rename they record, and the folder again
+// once they are moved into place.
 //
 // A restore cuts each pair it has dealt with off the end of both files. A
 // pair it cannot restore is first added to the kept files (Old.ini.kept and

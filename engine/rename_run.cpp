@@ -230,9 +230,10 @@ struct Planned {
 
 struct Batch {
     std::vector<Planned> files;
-    bool stops = false; // the file after the last one cannot be recorded:
+    // The file after the last one cannot be recorded: the run stops there.
+    bool stops = false;
     std::string stopName;
-    Failure stop; // its name and why
+    Failure stop;
 };
 
 // Composes the run's files batch by batch, in list order, and queues their
