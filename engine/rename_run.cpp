@@ -264,7 +264,8 @@ public:
             } else {
                 break;
             }
-            const bool isTaken = taken(file.newName);
+            std::string key = platform::foldedKey(file.newName);
+            const bool isTaken = taken(key, file.newName);
             if (isTaken && !batch.files.empty()) {
                 carried_ = std::move(file);
                 break;
@@ -274,7 +275,7 @@ public:
                 stopAt(batch, file.oldName, {true, false, s.reason});
                 break;
             }
-            claimed_.insert(platform::foldedKey(file.newName));
+            claimed_.insert(std::move(key));
             batch.files.push_back(std::move(file));
             const bool full = batchLimit > 0 ? static_cast<long>(batch.files.size()) >= batchLimit
                                              : Clock::now() - start >= batchTime;
@@ -309,10 +310,11 @@ private:
         batch.stop = std::move(why);
     }
 
-    // Letter case counts for nothing among the batch's own names, as on the
-    // case-insensitive file systems: that ends a batch more often, never less.
-    bool taken(const std::string& newName) const {
-        if (claimed_.count(platform::foldedKey(newName)) != 0) {
+    // Letter case counts for nothing among the batch's own names (`key` is the
+    // new name folded), as on the case-insensitive file systems: that ends a
+    // batch more often, never less.
+    bool taken(const std::string& key, const std::string& newName) const {
+        if (claimed_.count(key) != 0) {
             return true;
         }
         platform::Status error;
