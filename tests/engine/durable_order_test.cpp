@@ -23,15 +23,6 @@ using namespace tavrin::testing;
 
 namespace {
 
-std::vector<std::string> linesOf(const std::string& bytes) {
-    std::vector<std::string> lines;
-    for (std::size_t at = 0, end; (end = bytes.find("\r\n", at)) != std::string::npos;
-         at = end + 2) {
-        lines.push_back(bytes.substr(at, end - at));
-    }
-    return lines;
-}
-
 // What the traced run did to the history, and every fault of order it showed.
 class Watch {
 public:

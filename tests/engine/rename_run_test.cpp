@@ -24,16 +24,6 @@ const std::string msgClash = "既に同名のファイルが存在します、�
 const std::string msgUnsafe = "ファイル名に使用できない文字が含まれています";
 const std::string msgTooLong = "新しいファイル名が長すぎます";
 
-// The lines of a history file, folder line first.
-std::vector<std::string> linesOf(const std::string& bytes) {
-    std::vector<std::string> lines;
-    for (std::size_t at = 0, end; (end = bytes.find("\r\n", at)) != std::string::npos;
-         at = end + 2) {
-        lines.push_back(bytes.substr(at, end - at));
-    }
-    return lines;
-}
-
 class RenameRunTest : public TempFolder {};
 
 // --- Refusals ---------------------------------------------------------------
