@@ -3,12 +3,38 @@
 #include "platform/textfile.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace tavrin::history {
 
 namespace {
 
 namespace tf = platform::textfile;
+using Clock = std::chrono::steady_clock;
+
+SyncFigures figures;
+
+// Adds the time since `start` to the figures.
+void timed(Clock::time_point start) {
+    figures.seconds += std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+platform::Status syncFile(int number) {
+    const auto start = Clock::now();
+    platform::Status s = tf::sync(number);
+    timed(start);
+    ++figures.files;
+    return s;
+}
+
+// The history's files live in the program folder.
+platform::Status syncFolder() {
+    const auto start = Clock::now();
+    platform::Status s = platform::syncFolder(platform::programFolder());
+    timed(start);
+    ++figures.folders;
+    return s;
+}
 
 const char* const msgNotCrLf = "行が CR LF で終わっていません";
 const char* const msgNoFolderLine = "フォルダーの行がありません";
@@ -187,13 +213,17 @@ platform::Status removeKept(const Files& f, std::string& failedPath) {
 }
 
 // The second half of a replacement: the kept files go with the history they
-// belong to, then Old.ini.new takes its place.
+// belong to, then Old.ini.new takes its place, and the folder is made durable,
+// so that after a power cut the history is still the one just put in place.
 platform::Status finishReplacing(const Files& f, std::string& failedPath) {
     if (auto s = removeKept(f, failedPath); !s.ok()) {
         return s;
     }
     failedPath = f.oldPath;
-    return platform::replaceFile(f.oldPending, f.oldPath);
+    if (auto s = platform::replaceFile(f.oldPending, f.oldPath); !s.ok()) {
+        return s;
+    }
+    return syncFolder();
 }
 
 // Moves pending files that count into place.
@@ -207,8 +237,10 @@ platform::Status replaceWithPending(const Files& f, std::string& failedPath) {
 
 // Writes a history to the pending files, open as files 1 and 2: the folder
 // line of `folder` when it is not empty, then `pairs` under their folders.
-// New.ini.new is made first and written last, so the files read in step only
-// once both are whole.
+// New.ini.new is made first and Old.ini.new written last, each made durable
+// before the next step: the files read in step only once both are whole, and
+// Old.ini.new never holds a line whose partner could be missing after a power
+// cut. Their folder is made durable last, so that they exist after one.
 platform::Status writePending(const Files& f, const std::string& folder,
                               const std::vector<HistoryPair>& pairs, std::string& failedPath) {
     for (const auto& [number, path, named] : {std::tuple{newFile, &f.newPending, &f.newPath},
@@ -220,26 +252,34 @@ platform::Status writePending(const Files& f, const std::string& folder,
         }
     }
     for (const auto& [number, named, useOld] :
-         {std::tuple{oldFile, &f.oldPath, true}, std::tuple{newFile, &f.newPath, false}}) {
+         {std::tuple{newFile, &f.newPath, false}, std::tuple{oldFile, &f.oldPath, true}}) {
         failedPath = *named;
         std::string current = folder;
         platform::Status s;
         if (!folder.empty()) {
-            s = tf::writeLine(number, "-" + folder);
+            s = tf::queueLine(number, "-" + folder);
         }
         for (auto pair = pairs.begin(); s.ok() && pair != pairs.end(); ++pair) {
             if (pair->folder != current) {
                 current = pair->folder;
-                s = tf::writeLine(number, "-" + current);
+                s = tf::queueLine(number, "-" + current);
             }
             if (s.ok()) {
-                s = tf::writeLine(number, useOld ? pair->oldName : pair->newName);
+                s = tf::queueLine(number, useOld ? pair->oldName : pair->newName);
             }
+        }
+        if (s.ok()) {
+            s = syncFile(number);
         }
         if (!s.ok()) {
             removePending(f);
             return s;
         }
+    }
+    if (auto s = syncFolder(); !s.ok()) {
+        failedPath = f.oldPending;
+        removePending(f);
+        return s;
     }
     return platform::Status::success();
 }
@@ -334,9 +374,10 @@ platform::Status settle(bool foldKept, std::string& failedPath) {
     return replaceWithPending(f, failedPath);
 }
 
-platform::Status startNew(const std::string& folder, std::string& failedPath, bool& replaced) {
+platform::Status NewHistory::start(const std::string& folder, std::string& failedPath) {
     const Files f = files();
-    replaced = false;
+    replaced_ = false;
+    dropped_ = false;
     if (auto s = settle(false, failedPath); !s.ok()) {
         return s;
     }
@@ -366,24 +407,101 @@ platform::Status startNew(const std::string& folder, std::string& failedPath, bo
         removePending(f);
         return s;
     }
-    replaced = true;
+    replaced_ = true;
     return platform::Status::success();
 }
 
-platform::Status replaceWithNew(std::string& failedPath) {
-    return replaceWithPending(files(), failedPath);
+NewHistory::Place NewHistory::end() const {
+    return {tf::size(oldFile), tf::size(newFile)};
 }
 
-void dropNew(bool replaced) {
+platform::Status NewHistory::add(const std::string& oldName, const std::string& newName) {
+    const Place before = end();
+    platform::Status s = tf::queueLine(oldFile, oldName);
+    if (s.ok()) {
+        s = tf::queueLine(newFile, newName);
+    }
+    if (!s.ok()) {
+        tf::truncate(oldFile, before.oldSize);
+        tf::truncate(newFile, before.newSize);
+    }
+    return s;
+}
+
+std::string NewHistory::path(int number) const {
     const Files f = files();
-    if (!replaced) {
-        removePending(f);
+    if (number == oldFile) {
+        return replaced_ ? f.oldPath : f.oldPending;
+    }
+    return replaced_ ? f.newPath : f.newPending;
+}
+
+// New.ini is made durable before Old.ini is written to, and Old.ini is cut
+// back before New.ini: whatever a power cut or a kill leaves, Old.ini holds no
+// line whose partner is missing from New.ini, so the history stays readable.
+// (A pending history with extra New.ini lines does not count: nothing of its
+// batch was renamed yet.)
+platform::Status NewHistory::makeDurable(std::string& failedPath) {
+    for (const int number : {newFile, oldFile}) {
+        if (auto s = syncFile(number); !s.ok()) {
+            failedPath = path(number);
+            return s;
+        }
+    }
+    return platform::Status::success();
+}
+
+platform::Status NewHistory::cutBack(Place place, std::string& failedPath) {
+    for (const auto& [number, size] :
+         {std::pair{oldFile, place.oldSize}, std::pair{newFile, place.newSize}}) {
+        platform::Status s = tf::truncate(number, size);
+        if (s.ok()) {
+            s = syncFile(number);
+        }
+        if (!s.ok()) {
+            failedPath = path(number);
+            return s;
+        }
+    }
+    return platform::Status::success();
+}
+
+platform::Status NewHistory::replaceOld(std::string& failedPath) {
+    if (replaced_) {
+        return platform::Status::success();
+    }
+    if (auto s = replaceWithPending(files(), failedPath); !s.ok()) {
+        return s;
+    }
+    replaced_ = true;
+    return platform::Status::success();
+}
+
+void NewHistory::drop() {
+    if (dropped_) {
         return;
     }
+    dropped_ = true;
+    const Files f = files();
+    if (!replaced_) {
+        removePending(f);
+    } else {
+        close();
+        platform::removeFile(f.newPath);
+        platform::removeFile(f.oldPath);
+    }
+    // Pending files that came back after a power cut would count, and take the
+    // place of the history this run leaves as it found it.
+    syncFolder();
+}
+
+void NewHistory::close() {
     tf::close(oldFile);
     tf::close(newFile);
-    platform::removeFile(f.newPath);
-    platform::removeFile(f.oldPath);
+}
+
+SyncFigures syncFigures() {
+    return figures;
 }
 
 } // namespace tavrin::history

@@ -5,10 +5,14 @@
 // New.ini.new), then moved into place: New.ini.new first, then Old.ini.new.
 // Pending files count once they read in step (the same folder lines, as many
 // lines in each) and hold a pair: a run writes its folder lines and its first
-// pair there, so that a run that renames nothing leaves the history it found;
-// a rewrite writes the whole of Old.ini.new before New.ini.new. Pending files
-// that do not count yet are dropped; a lone Old.ini.new, in step with the
-// New.ini beside it, was half moved and is finished.
+// batch of pairs there, so that a run that renames nothing leaves the history
+// it found; a rewrite writes the whole of New.ini.new before Old.ini.new.
+// Pending files that do not count yet are dropped; a lone Old.ini.new, in step
+// with the New.ini beside it, was half moved and is finished.
+//
+// Whatever is written is made durable before anything depends on it: the
+// files and their folder before a rename they record, and the folder again
+// once they are moved into place.
 //
 // A restore cuts each pair it has dealt with off the end of both files. A
 // pair it cannot restore is first added to the kept files (Old.ini.kept and
@@ -68,19 +72,62 @@ HistoryRead readCurrent();
 // history. Leaves the history the same, in its plain form.
 platform::Status settle(bool foldKept, std::string& failedPath);
 
-// Starts a new history: its folder lines written to the pending files, which
-// stay open as files 1 and 2 for the run's pairs. Where there was no history
-// (no Old.ini), there is nothing to keep and it takes its place at once
-// (`replaced`): the undo looks for Old.ini alone. Otherwise nothing else has
-// changed.
-platform::Status startNew(const std::string& folder, std::string& failedPath, bool& replaced);
+// The history a run writes, as files 1 and 2: first the pending files, in
+// place of the history once the run has renamed its first file. Pairs are
+// queued, then written and made durable together, ahead of their renames.
+class NewHistory {
+public:
+    NewHistory() = default;
+    ~NewHistory() { close(); }
+    NewHistory(const NewHistory&) = delete;
+    NewHistory& operator=(const NewHistory&) = delete;
 
-// Once the first pair's file is renamed: the new history takes the place of
-// the old one. Files 1 and 2 stay open on it.
-platform::Status replaceWithNew(std::string& failedPath);
+    // Writes the folder lines to the pending files and makes them durable.
+    // Where there was no history (no Old.ini), there is nothing to keep and
+    // they take its place at once: the undo looks for Old.ini alone. Otherwise
+    // nothing else has changed.
+    platform::Status start(const std::string& folder, std::string& failedPath);
 
-// Nothing was renamed: the new history goes again, and the history files are
-// as the run found them.
-void dropNew(bool replaced);
+    // Where the next pair begins in each file.
+    struct Place {
+        std::uint64_t oldSize = 0, newSize = 0;
+    };
+    Place end() const;
+
+    // Queues a pair; queues nothing when a name cannot be recorded.
+    platform::Status add(const std::string& oldName, const std::string& newName);
+
+    // Writes the queued pairs and makes both files durable.
+    platform::Status makeDurable(std::string& failedPath);
+
+    // Cuts both files back to `place`, durably: the pairs from there on record
+    // renames that did not happen.
+    platform::Status cutBack(Place place, std::string& failedPath);
+
+    // Once the first file is renamed: the new history takes the place of the
+    // old one. Files 1 and 2 stay open on it.
+    platform::Status replaceOld(std::string& failedPath);
+
+    // Nothing was renamed: the new history goes again, and the history files
+    // are as the run found them. Once is enough.
+    void drop();
+
+    void close();
+
+private:
+    std::string path(int number) const;
+
+    bool replaced_ = false;
+    bool dropped_ = false;
+};
+
+// How often and how long the history was made durable, since the program
+// started: the benchmark reports it.
+struct SyncFigures {
+    long files = 0;   // files made durable
+    long folders = 0; // folders made durable
+    double seconds = 0;
+};
+SyncFigures syncFigures();
 
 } // namespace tavrin::history

@@ -4,16 +4,17 @@
 #include "engine/tavrinM.h"
 #include "platform/codepage.h"
 #include "platform/random.h"
-#include "platform/textfile.h"
 #include "platform/unicode.h"
+
+#include <chrono>
+#include <optional>
+#include <unordered_set>
 
 namespace tavrin {
 
 namespace {
 
-namespace tf = platform::textfile;
-using history::newFile;
-using history::oldFile;
+using Clock = std::chrono::steady_clock;
 
 const char* const msgBothOptions = "オプション 変更はどちらか一方のみ選択可能です";
 const char* const msgNoBaseName = "ファイル名を入力してください";
@@ -189,17 +190,6 @@ std::string stoppedMessage(const std::string& oldName, const std::string& reason
            "途中までの変更は復元で元に戻せます。";
 }
 
-void closeHistory() {
-    tf::close(oldFile);
-    tf::close(newFile);
-}
-
-// Takes the last pair back out of both files: its rename did not happen.
-void withdrawPair(std::uint64_t oldSize, std::uint64_t newSize) {
-    tf::truncate(oldFile, oldSize);
-    tf::truncate(newFile, newSize);
-}
-
 void completedEnding(const RunInputs& in, RunActions& act, const std::string& message) {
     if (in.nameAndExtension() || in.extensionOnly()) {
         act.replaceExtensionList(in.newExtension());
@@ -218,30 +208,137 @@ struct Failure {
     std::string reason;
 };
 
-// Records the pair of file `index` and renames it; the pair is on disk before
-// the rename is tried, and withdrawn again when the rename fails.
-Failure renameFile(const RunInputs& in, long index) {
+std::string historyFailure(const std::string& path, const platform::Status& s) {
+    return "変更履歴を書き込めません：" + path + "\n" + s.reason;
+}
+
+// How long a batch is composed before its pairs are made durable and its files
+// renamed: about one frame, so the window answers and an option changed during
+// the run reaches the files of the next batch.
+constexpr auto batchTime = std::chrono::milliseconds(16);
+long batchLimit = 0; // test-only: files per batch instead of the time
+RunFigures figures;
+
+// A file of a batch: its names and numbers as they were composed, and where
+// its pair begins in the history.
+struct Planned {
+    long index = 0;
+    std::string oldName, newName;
+    long nameNum = 0, rndNum = 0, dotPos = 0;
+    history::NewHistory::Place place;
+};
+
+struct Batch {
+    std::vector<Planned> files;
+    // The file after the last one cannot be recorded: the run stops there.
+    bool stops = false;
+    std::string stopName;
+    Failure stop;
+};
+
+// Composes the run's files batch by batch, in list order, and queues their
+// pairs. Only pairs whose new names are free go on record ahead of their
+// renames: a batch ends before a file whose new name is taken, by an entry of
+// the folder or by an earlier file of the batch, and that file is recorded
+// and tried on its own. So a pair whose rename never happened (a process
+// killed, a power cut) names a file that still has its old name, and a new
+// name nothing has.
+class Composer {
+public:
+    Composer(const RunInputs& in, history::NewHistory& history)
+        : in_(in), history_(history), count_(in.fileCount()), folder_(tavrinM::FolderPath) {}
+
+    Batch next() {
+        Batch batch;
+        claimed_.clear();
+        const auto start = Clock::now();
+        for (;;) {
+            Planned file;
+            if (carried_) {
+                file = std::move(*carried_);
+                carried_.reset();
+            } else if (next_ < count_) {
+                if (!compose(next_++, file, batch)) {
+                    break;
+                }
+            } else {
+                break;
+            }
+            std::string key = platform::foldedKey(file.newName);
+            const bool isTaken = taken(key, file.newName);
+            if (isTaken && !batch.files.empty()) {
+                carried_ = std::move(file);
+                break;
+            }
+            file.place = history_.end();
+            if (auto s = history_.add(file.oldName, file.newName); !s.ok()) {
+                stopAt(batch, file.oldName, {true, false, s.reason});
+                break;
+            }
+            claimed_.insert(std::move(key));
+            batch.files.push_back(std::move(file));
+            const bool full = batchLimit > 0 ? static_cast<long>(batch.files.size()) >= batchLimit
+                                             : Clock::now() - start >= batchTime;
+            if (isTaken || full) {
+                break;
+            }
+        }
+        return batch;
+    }
+
+private:
+    // Composes file `index` by the options as they stand now; false when its
+    // names cannot be used.
+    bool compose(long index, Planned& file, Batch& batch) {
+        using namespace tavrinM;
+        file.index = index;
+        file.newName = composeName(in_, index);
+        file.oldName = OldName;
+        file.nameNum = NameNum;
+        file.rndNum = RndNum;
+        file.dotPos = DotPos;
+        if (!isUsableName(file.oldName) || !isUsableNewName(file.newName)) {
+            stopAt(batch, file.oldName, {true, false, msgUnsafeName});
+            return false;
+        }
+        return true;
+    }
+
+    static void stopAt(Batch& batch, const std::string& oldName, Failure why) {
+        batch.stops = true;
+        batch.stopName = oldName;
+        batch.stop = std::move(why);
+    }
+
+    // Letter case counts for nothing among the batch's own names (`key` is the
+    // new name folded), as on the case-insensitive file systems: that ends a
+    // batch more often, never less.
+    bool taken(const std::string& key, const std::string& newName) const {
+        if (claimed_.count(key) != 0) {
+            return true;
+        }
+        platform::Status error;
+        return folder_.contains(newName, &error) || !error.ok();
+    }
+
+    const RunInputs& in_;
+    history::NewHistory& history_;
+    const long count_;
+    long next_ = 0;
+    platform::FolderEntries folder_;
+    std::optional<Planned> carried_;
+    std::unordered_set<std::string> claimed_;
+};
+
+// The file in hand: the shared state as it was when the file was composed.
+void takeUp(const Planned& file) {
     using namespace tavrinM;
-    NewName = composeName(in, index);
-    if (!isUsableName(OldName) || !isUsableNewName(NewName)) {
-        return {true, false, msgUnsafeName};
-    }
-    const std::uint64_t oldSize = tf::size(oldFile);
-    const std::uint64_t newSize = tf::size(newFile);
-    if (auto s = tf::writeLine(oldFile, OldName); !s.ok()) {
-        tf::truncate(oldFile, oldSize);
-        return {true, false, s.reason};
-    }
-    if (auto s = tf::writeLine(newFile, NewName); !s.ok()) {
-        withdrawPair(oldSize, newSize);
-        return {true, false, s.reason};
-    }
-    const platform::Status renamed = RenameOne();
-    if (!renamed.ok()) {
-        withdrawPair(oldSize, newSize);
-        return {true, renamed.targetExists(), renamed.reason};
-    }
-    return {};
+    ListIdx = file.index;
+    OldName = file.oldName;
+    NewName = file.newName;
+    NameNum = file.nameNum;
+    RndNum = file.rndNum;
+    DotPos = file.dotPos;
 }
 
 } // namespace
@@ -260,16 +357,18 @@ RunEnding RenameRun(const RunInputs& in, RunActions& act) {
     platform::random::seedFromClock();
     SetHistoryPaths();
 
+    figures = {};
+    const history::SyncFigures syncsBefore = history::syncFigures();
     // One process at a time: a second one finds the history locked and touches nothing.
     platform::FolderLock lock;
+    history::NewHistory history;
     std::string failedPath = OldIniPath;
-    bool replaced = false;
     platform::Status started = lock.acquire(platform::programFolder());
     if (started.ok()) {
-        started = history::startNew(FolderPath, failedPath, replaced);
+        started = history.start(FolderPath, failedPath);
     }
     if (!started.ok()) {
-        closeHistory();
+        history.close();
         show("変更履歴を書き込めないため、変更を中止しました：" + failedPath + "\n" +
              started.reason);
         act.setProgressValue(0);
@@ -277,23 +376,74 @@ RunEnding RenameRun(const RunInputs& in, RunActions& act) {
         return RunEnding::HistoryFailed;
     }
 
-    // Until a file is renamed the new history stays pending, so a run that
-    // renames nothing leaves the history it found.
     long renamed = 0;
+    // Before anything else happens, the history again names exactly the files
+    // renamed: the pairs from `place` on are cut off. Until a file is renamed
+    // the new history is pending, and goes, so a run that renames nothing leaves
+    // the history it found. Should a cut fail, the pairs it leaves name files
+    // that still have their old names, which a restore counts as restored.
+    const auto cutBack = [&](const history::NewHistory::Place& place) {
+        std::string ignored;
+        if (renamed == 0) {
+            history.drop();
+        } else {
+            history.cutBack(place, ignored);
+        }
+    };
     const auto endHistory = [&] {
         if (renamed == 0) {
-            history::dropNew(replaced);
+            history.drop();
         }
-        closeHistory();
+        history.close();
         lock.release();
+        const history::SyncFigures syncs = history::syncFigures();
+        figures.fileSyncs = syncs.files - syncsBefore.files;
+        figures.folderSyncs = syncs.folders - syncsBefore.folders;
+        figures.syncSeconds = syncs.seconds - syncsBefore.seconds;
     };
-    for (ListIdx = 0; ListIdx < count; ++ListIdx) {
-        Failure failure = renameFile(in, ListIdx);
-        if (!failure.failed && ++renamed == 1 && !replaced) {
-            if (auto s = history::replaceWithNew(failedPath); !s.ok()) {
-                failure = {true, false,
-                           "変更履歴を書き込めません：" + failedPath + "\n" + s.reason};
+
+    Composer composer(in, history);
+    for (;;) {
+        const Batch batch = composer.next();
+        if (batch.files.empty() && !batch.stops) {
+            break;
+        }
+        Failure failure;
+        if (!batch.files.empty()) {
+            ++figures.batches;
+            if (auto s = history.makeDurable(failedPath); !s.ok()) {
+                OldName = batch.files.front().oldName;
+                failure = {true, false, historyFailure(failedPath, s)};
+                cutBack(batch.files.front().place);
             }
+        }
+        for (std::size_t k = 0; !failure.failed && k < batch.files.size(); ++k) {
+            const bool last = k + 1 == batch.files.size();
+            const history::NewHistory::Place after =
+                last ? history.end() : batch.files[k + 1].place;
+            takeUp(batch.files[k]);
+            if (const platform::Status s = RenameOne(); !s.ok()) {
+                failure = {true, s.targetExists(), s.reason};
+                cutBack(batch.files[k].place);
+                break;
+            }
+            if (++renamed == 1) {
+                if (auto s = history.replaceOld(failedPath); !s.ok()) {
+                    failure = {true, false, historyFailure(failedPath, s)};
+                    cutBack(after);
+                    break;
+                }
+            }
+            if (!act.yieldToEvents()) {
+                cutBack(after);
+                endHistory();
+                return RunEnding::Ended;
+            }
+            act.setProgressValue(ListIdx + 1);
+        }
+        if (!failure.failed && batch.stops) {
+            OldName = batch.stopName;
+            failure = batch.stop;
         }
         if (failure.clash) {
             show(msgClash);
@@ -311,16 +461,19 @@ RunEnding RenameRun(const RunInputs& in, RunActions& act) {
             completedEnding(in, act, message);
             return RunEnding::Stopped;
         }
-        if (!act.yieldToEvents()) {
-            endHistory();
-            return RunEnding::Ended;
-        }
-        act.setProgressValue(ListIdx + 1);
     }
 
     endHistory();
     completedEnding(in, act, msgDone);
     return RunEnding::Completed;
+}
+
+const RunFigures& lastRunFigures() {
+    return figures;
+}
+
+void setBatchLimitForTesting(long files) {
+    batchLimit = files;
 }
 
 } // namespace tavrin

@@ -77,6 +77,25 @@ enum class RunEnding {
 };
 
 // Runs one rename over `inputs`, reporting through `actions` and ShowMsg.
+//
+// The files go in batches: the run composes the new names of the files that
+// come next for about one frame (reading the per-file inputs as it goes),
+// writes their pairs to the history and makes it durable, then renames them
+// one by one, yielding after each. A rename is never tried before its pair
+// would survive a power cut.
 RunEnding RenameRun(const RunInputs& inputs, RunActions& actions);
+
+// What the last run did to keep its history durable, for the benchmark.
+struct RunFigures {
+    long batches = 0;     // batches of pairs made durable ahead of their renames
+    long fileSyncs = 0;   // history files made durable
+    long folderSyncs = 0; // program folder made durable
+    double syncSeconds = 0;
+};
+const RunFigures& lastRunFigures();
+
+// Test-only: batches end after `files` files instead of after a time, so that
+// tests know where they end (0: by time again).
+void setBatchLimitForTesting(long files);
 
 } // namespace tavrin

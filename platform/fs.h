@@ -36,6 +36,10 @@ Status replaceFile(const std::string& from, const std::string& to);
 // Deletes a file; a file that is not there is no failure.
 Status removeFile(const std::string& path);
 
+// Makes the entries of `folder` durable (files created, moved or removed
+// there survive a power cut). A file system that has no such step is no failure.
+Status syncFolder(const std::string& folder);
+
 // True when `path` names an ordinary file that is neither hidden nor a folder.
 // A failure of the lookup itself (other than "not there") is reported in `error`.
 bool isOrdinaryFile(const std::string& path, Status* error = nullptr);
@@ -49,6 +53,24 @@ EntryKind entryKind(const std::string& path, Status* error = nullptr);
 inline bool entryExists(const std::string& path, Status* error = nullptr) {
     return entryKind(path, error) != EntryKind::None;
 }
+
+// The entries of one folder, looked up by name as entryExists does, with the
+// folder held open so that a lookup walks no path but the name.
+class FolderEntries {
+public:
+    explicit FolderEntries(const std::string& folder);
+    ~FolderEntries();
+    FolderEntries(const FolderEntries&) = delete;
+    FolderEntries& operator=(const FolderEntries&) = delete;
+
+    // True when anything at all is in the folder under `name`. A failure of
+    // the lookup itself is reported in `error` and answers false.
+    bool contains(const std::string& name, Status* error = nullptr) const;
+
+private:
+    std::string folder_; // ends in the separator
+    long long handle_ = -1;
+};
 
 // True when `name` can only name an entry of the folder it is joined to: not
 // empty, not "." or "..", and free of this system's separators (and, on

@@ -36,6 +36,8 @@ Status readAll(FileHandle handle, std::string& content);
 Status writeAll(FileHandle handle, std::string_view data);
 // Cuts the file back to `size` bytes; later writes go on from there.
 Status truncateTo(FileHandle handle, unsigned long long size);
+// Makes what was written durable: the data and the size, on the disk.
+Status syncData(FileHandle handle);
 void closeHandle(FileHandle handle);
 
 // POSIX: the no-replace rename for file systems that have neither

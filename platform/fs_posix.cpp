@@ -24,6 +24,12 @@ Status exists() {
     return {Status::Kind::TargetExists, std::strerror(EEXIST)};
 }
 
+// A file system that cannot make a file or folder durable says so with one of
+// these; there is nothing more to do there.
+bool cannotSync(int err) {
+    return err == EINVAL || err == ENOTSUP || err == EOPNOTSUPP || err == ENOSYS;
+}
+
 bool isHiddenName(std::string_view name) {
     return !name.empty() && name.front() == '.';
 }
@@ -105,6 +111,16 @@ Status removeFile(const std::string& path) {
     return fromErrno(errno);
 }
 
+Status syncFolder(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return fromErrno(errno);
+    }
+    const int err = ::fsync(fd) == 0 ? 0 : errno;
+    ::close(fd);
+    return err == 0 || cannotSync(err) ? Status::success() : fromErrno(err);
+}
+
 bool isOrdinaryFile(const std::string& path, Status* error) {
     const auto slash = path.find_last_of('/');
     const std::string_view name = slash == std::string::npos
@@ -135,6 +151,33 @@ EntryKind entryKind(const std::string& path, Status* error) {
         *error = fromErrno(errno);
     }
     return EntryKind::None;
+}
+
+FolderEntries::FolderEntries(const std::string& folder) : folder_(folder) {
+    if (folder_.empty() || folder_.back() != '/') {
+        folder_ += '/';
+    }
+    handle_ = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
+FolderEntries::~FolderEntries() {
+    if (handle_ >= 0) {
+        ::close(static_cast<int>(handle_));
+    }
+}
+
+bool FolderEntries::contains(const std::string& name, Status* error) const {
+    if (handle_ < 0) {
+        return entryExists(folder_ + name, error);
+    }
+    struct stat st;
+    if (::fstatat(static_cast<int>(handle_), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        return true;
+    }
+    if (errno != ENOENT && errno != ENOTDIR && error != nullptr) {
+        *error = fromErrno(errno);
+    }
+    return false;
 }
 
 bool isPlainName(std::string_view name) {
@@ -314,6 +357,14 @@ Status truncateTo(FileHandle handle, unsigned long long size) {
         return fromErrno(errno);
     }
     return Status::success();
+}
+
+Status syncData(FileHandle handle) {
+    // The size is part of what fdatasync makes durable; the times are not needed.
+    if (::fdatasync(static_cast<int>(handle)) == 0 || cannotSync(errno)) {
+        return Status::success();
+    }
+    return fromErrno(errno);
 }
 
 void closeHandle(FileHandle handle) {

@@ -109,6 +109,21 @@ Status removeFile(const std::string& path) {
     return fromError(code);
 }
 
+Status syncFolder(const std::string& folder) {
+    // Windows documents no flush of a folder. NTFS logs the entries of a folder
+    // and commits that log when a file in it is flushed, and the history's
+    // moves are written through; where the system also flushes a folder handle,
+    // that is done too, and where it refuses, nothing more can be done.
+    HANDLE handle = CreateFileW(detail::toWide(folder).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+        FlushFileBuffers(handle);
+        CloseHandle(handle);
+    }
+    return Status::success();
+}
+
 bool isOrdinaryFile(const std::string& path, Status* error) {
     if (path.empty() || isSeparator(path.back())) {
         return false;
@@ -139,6 +154,15 @@ EntryKind entryKind(const std::string& path, Status* error) {
         return EntryKind::Link;
     }
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EntryKind::Folder : EntryKind::File;
+}
+
+// Windows looks names up by path alone.
+FolderEntries::FolderEntries(const std::string& folder) : folder_(withSeparator(folder)) {}
+
+FolderEntries::~FolderEntries() = default;
+
+bool FolderEntries::contains(const std::string& name, Status* error) const {
+    return entryExists(folder_ + name, error);
 }
 
 bool isPlainName(std::string_view name) {
@@ -357,6 +381,13 @@ Status truncateTo(FileHandle handle, unsigned long long size) {
         return fromError(GetLastError());
     }
     return Status::success();
+}
+
+Status syncData(FileHandle handle) {
+    if (FlushFileBuffers(reinterpret_cast<HANDLE>(handle))) {
+        return Status::success();
+    }
+    return fromError(GetLastError());
 }
 
 void closeHandle(FileHandle handle) {

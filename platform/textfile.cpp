@@ -2,6 +2,7 @@
 #include "platform/codepage.h"
 #include "platform/fs_internal.h"
 
+#include <algorithm>
 #include <array>
 
 namespace tavrin::platform::textfile {
@@ -14,7 +15,8 @@ struct Slot {
     bool open = false;
     Mode mode = Mode::Input;
     detail::FileHandle handle = detail::invalidHandle;
-    std::uint64_t written = 0; // output and update: the size of the file
+    std::uint64_t written = 0; // output and update: the size of the file, queued lines aside
+    std::string queued;        // output: encoded lines not yet handed to the system
     std::string content;       // input and update: the whole file, in the code page
     std::size_t pos = 0;
 };
@@ -81,7 +83,7 @@ Status open(int number, const std::string& path, Mode mode) {
     return Status::success();
 }
 
-Status writeLine(int number, std::string_view utf8) {
+Status queueLine(int number, std::string_view utf8) {
     Slot* slot = slotFor(number);
     if (slot == nullptr || !slot->open || slot->mode != Mode::Output) {
         return notOpen(number);
@@ -93,17 +95,42 @@ Status writeLine(int number, std::string_view utf8) {
     if (!historyCodePage().encode(utf8, line)) {
         return Status::failure("変更履歴の文字コードで表せない文字が含まれています");
     }
-    line += "\r\n";
-    Status status = detail::writeAll(slot->handle, line);
+    slot->queued += line;
+    slot->queued += "\r\n";
+    return Status::success();
+}
+
+Status flush(int number) {
+    Slot* slot = slotFor(number);
+    if (slot == nullptr || !slot->open || slot->mode == Mode::Input) {
+        return notOpen(number);
+    }
+    if (slot->queued.empty()) {
+        return Status::success();
+    }
+    Status status = detail::writeAll(slot->handle, slot->queued);
     if (status.ok()) {
-        slot->written += line.size();
+        slot->written += slot->queued.size();
+        slot->queued.clear();
     }
     return status;
 }
 
+Status writeLine(int number, std::string_view utf8) {
+    Status status = queueLine(number, utf8);
+    return status.ok() ? flush(number) : status;
+}
+
+Status sync(int number) {
+    if (Status status = flush(number); !status.ok()) {
+        return status;
+    }
+    return detail::syncData(slotFor(number)->handle);
+}
+
 std::uint64_t size(int number) {
     const Slot* slot = slotFor(number);
-    return slot != nullptr && slot->open ? slot->written : 0;
+    return slot != nullptr && slot->open ? slot->written + slot->queued.size() : 0;
 }
 
 Status truncate(int number, std::uint64_t newSize) {
@@ -111,6 +138,11 @@ Status truncate(int number, std::uint64_t newSize) {
     if (slot == nullptr || !slot->open || slot->mode == Mode::Input) {
         return notOpen(number);
     }
+    if (newSize >= slot->written) {
+        slot->queued.resize(std::min<std::uint64_t>(newSize - slot->written, slot->queued.size()));
+        return Status::success();
+    }
+    slot->queued.clear();
     Status status = detail::truncateTo(slot->handle, newSize);
     if (status.ok()) {
         slot->written = newSize;
@@ -156,6 +188,7 @@ void close(int number) {
         return;
     }
     if (slot->handle != detail::invalidHandle) {
+        flush(number);
         detail::closeHandle(slot->handle);
     }
     *slot = Slot{};

@@ -1,6 +1,7 @@
 // Text files by number, as the history uses them: lines in the history code
-// page, each ending in CR LF. Output goes to the system in one write per line,
-// so a line that was written survives a killed process.
+// page, each ending in CR LF. A line written goes to the system at once, so it
+// survives a killed process; lines can also be queued and handed over together,
+// and a file can be made durable, so that its lines survive a power cut.
 #pragma once
 
 #include "platform/fs.h"
@@ -18,13 +19,25 @@ enum class Mode { Output, Input, Update };
 // number that is open already cannot be opened again.
 Status open(int number, const std::string& path, Mode mode);
 
-// Writes `utf8` and CR LF in one write. Fails, writing nothing, when the text
-// cannot be represented in the history code page.
+// Writes `utf8` and CR LF in one write, after any queued lines. Fails,
+// writing nothing, when the text cannot be represented in the history code
+// page or holds a line break.
 Status writeLine(int number, std::string_view utf8);
 
-// The size of an output or update file, and cutting it back to a smaller size:
-// the run withdraws a pair whose rename failed, the restore cuts off each pair
-// it has dealt with.
+// Adds `utf8` and CR LF to the lines waiting for the next flush; refuses what
+// writeLine refuses, queueing nothing.
+Status queueLine(int number, std::string_view utf8);
+
+// Hands the queued lines to the system in one write.
+Status flush(int number);
+
+// Flushes, then makes the file's data and size durable (fdatasync on POSIX,
+// FlushFileBuffers on Windows).
+Status sync(int number);
+
+// The size of an output or update file, queued lines included, and cutting it
+// back to a smaller size (queued lines first): the run withdraws the pairs
+// whose renames did not happen, the restore cuts off each pair it has dealt with.
 std::uint64_t size(int number);
 Status truncate(int number, std::uint64_t size);
 
@@ -38,7 +51,8 @@ std::uint64_t position(int number);
 // True when an input file has no more lines.
 bool atEnd(int number);
 
-// Closes file `number`; closing a number that is not open does nothing.
+// Closes file `number`, handing queued lines to the system first; closing a
+// number that is not open does nothing.
 void close(int number);
 
 bool isOpen(int number);

@@ -323,6 +323,118 @@ TEST_F(RenameRunTest, NumbersGoPastSixteenBits) {
     EXPECT_TRUE(newText.ends_with("\r\nn32768.t\r\nn32769.t\r\n"));
 }
 
+// --- Batches -------------------------------------------------------------------
+
+// The pairs of a batch go on record ahead of their renames. Wherever a crash
+// stops the run, those whose renames have not happened must name a target
+// nothing has and a file that still has its old name, as a restore counts
+// them restored. Looked at after every rename, with the rest of the batch
+// ahead on record; a file whose new name is taken goes on its own.
+struct Ahead {
+    const char* label;
+    std::vector<std::string> files; // made in the folder
+    std::vector<std::string> listed;
+    std::function<void(FixedRunInputs&)> set;
+    long aheadAtFirstRename; // pairs on record ahead once the first file is renamed
+    long batches;
+    RunEnding ending;
+    std::vector<std::string> namesAfter;
+};
+
+void PrintTo(const Ahead& a, std::ostream* os) {
+    *os << a.label;
+}
+
+class AheadTest : public RenameRunTest, public ::testing::WithParamInterface<Ahead> {};
+
+TEST_P(AheadTest, PairsOnRecordAheadNameFreeTargetsOfFilesNotYetMoved) {
+    const Ahead& a = GetParam();
+    setBatchLimitForTesting(100);
+    makeFiles(a.files);
+    FixedRunInputs in = inputs(a.listed);
+    if (a.set) {
+        a.set(in);
+    }
+    RecordingActions act;
+    long renamed = 0;
+    std::vector<long> ahead;
+    act.onYield = [&] {
+        ++renamed;
+        const std::vector<std::string> oldLines = linesOf(oldIni()), newLines = linesOf(newIni());
+        ASSERT_EQ(oldLines.size(), newLines.size());
+        ahead.push_back(static_cast<long>(oldLines.size()) - 1 - renamed);
+        for (std::size_t i = static_cast<std::size_t>(renamed) + 1; i < oldLines.size(); ++i) {
+            EXPECT_FALSE(platform::entryExists(utf8(dir / u8(newLines[i]))))
+                << newLines[i] << " after " << renamed << " renames";
+            EXPECT_TRUE(platform::entryExists(utf8(dir / u8(oldLines[i]))))
+                << oldLines[i] << " after " << renamed << " renames";
+        }
+    };
+    EXPECT_EQ(RenameRun(in, act), a.ending);
+    ASSERT_FALSE(ahead.empty());
+    EXPECT_EQ(ahead.front(), a.aheadAtFirstRename);
+    EXPECT_EQ(lastRunFigures().batches, a.batches);
+    EXPECT_EQ(entries(dir), a.namesAfter);
+}
+
+const bool caseIgnored = platform::separator() == '\\';
+
+INSTANTIATE_TEST_SUITE_P(
+    Run, AheadTest,
+    ::testing::Values(Ahead{"FreeNamesGoInOneBatch",
+                            {"a.jpg", "b.jpg", "c.jpg", "d.jpg"},
+                            {"a.jpg", "b.jpg", "c.jpg", "d.jpg"},
+                            {},
+                            3,
+                            1,
+                            RunEnding::Completed,
+                            {"photo0.jpg", "photo1.jpg", "photo2.jpg", "photo3.jpg"}},
+                      Ahead{"NameOfAnotherFile",
+                            {"a.jpg", "b.jpg", "c.jpg", "photo2.jpg"},
+                            {"a.jpg", "b.jpg", "c.jpg"},
+                            {},
+                            1,
+                            2,
+                            RunEnding::NameClash,
+                            {"c.jpg", "photo0.jpg", "photo1.jpg", "photo2.jpg"}},
+                      // Each file takes the name the one before it has just left.
+                      Ahead{"Chain",
+                            {"photo1.jpg", "photo2.jpg", "photo3.jpg"},
+                            {"photo1.jpg", "photo2.jpg", "photo3.jpg"},
+                            {},
+                            0,
+                            3,
+                            RunEnding::Completed,
+                            {"photo0.jpg", "photo1.jpg", "photo2.jpg"}},
+                      Ahead{"SameRandomNumberTwice",
+                            {"a.jpg", "b.jpg", "c.jpg", "d.jpg"},
+                            {"a.jpg", "b.jpg", "c.jpg", "d.jpg"},
+                            [](FixedRunInputs& in) {
+                                in.LCk = true;
+                                platform::random::setFractionSourceForTesting([next = 0]() mutable {
+                                    return ++next == 3 ? 0.2 : 0.1 * next;
+                                });
+                            },
+                            1,
+                            2,
+                            RunEnding::NameClash,
+                            {"c.jpg", "d.jpg", "photo1000.jpg", "photo2000.jpg"}},
+                      // Names that differ in letter case only are one name where case is
+                      // ignored; a batch never holds both.
+                      Ahead{"NamesDifferingInCase",
+                            {"x.one", "X.two"},
+                            {"X.two", "x.one"},
+                            [](FixedRunInputs& in) {
+                                in.KacC = true;
+                                in.NewExt = "jpg";
+                            },
+                            0,
+                            2,
+                            caseIgnored ? RunEnding::NameClash : RunEnding::Completed,
+                            caseIgnored ? std::vector<std::string>{"X.jpg", "x.one"}
+                                        : std::vector<std::string>{"X.jpg", "x.jpg"}}),
+    [](const auto& info) { return std::string(info.param.label); });
+
 // --- Endings ------------------------------------------------------------------
 
 // Each ending: its messages in their place among the actions, the names on
@@ -365,7 +477,21 @@ TEST_P(EndingTest, EndsInOrderAndLeavesTheHistoryClosedAndFree) {
     }
     FixedRunInputs in = inputs(e.listed);
     RecordingActions act;
-    logMessagesInto(act);
+    // The history is as the run leaves it before the first message is shown.
+    std::vector<std::string> atMessage;
+    tavrinM::setMessageFunction([&](const std::string& text) {
+        messages.push_back(text);
+        act.log.push_back("msg " + text);
+        if (atMessage.empty()) {
+            for (const auto& name : entries(prog)) {
+                if (name != platform::lockFileName) { // Windows: held until the end
+                    atMessage.push_back(name);
+                }
+            }
+            atMessage.push_back(oldIni());
+            atMessage.push_back(newIni());
+        }
+    });
     bool closedForRestore = false;
     act.onStartRestore = [&] {
         closedForRestore =
@@ -405,6 +531,9 @@ TEST_P(EndingTest, EndsInOrderAndLeavesTheHistoryClosedAndFree) {
     }
     other.release();
     EXPECT_THAT(entries(prog), ElementsAre("New.ini", "Old.ini"));
+    if (!atMessage.empty()) {
+        EXPECT_THAT(atMessage, ElementsAre("New.ini", "Old.ini", oldIni(), newIni()));
+    }
     EXPECT_TRUE(lockFree());
     if (!log.empty() && log.back() == "restore") {
         EXPECT_TRUE(closedForRestore);
@@ -554,9 +683,12 @@ TEST_F(RenameRunTest, ControlCharacterInOldNameStopsTheRun) {
 #endif
 }
 
-TEST_F(RenameRunTest, OptionsChangedDuringTheRunApplyToTheFilesStillToCome) {
-    makeFiles({"a.jpg", "b.jpg", "c.jpg"});
-    FixedRunInputs in = inputs({"a.jpg", "b.jpg", "c.jpg"});
+// The per-file inputs are read as a batch is composed: a change made while a
+// batch is renamed reaches the files of the next one.
+TEST_F(RenameRunTest, OptionsChangedDuringTheRunApplyToTheNextBatch) {
+    setBatchLimitForTesting(2);
+    makeFiles({"a.jpg", "b.jpg", "c.jpg", "d.jpg", "e.jpg", "f.jpg"});
+    FixedRunInputs in = inputs({"a.jpg", "b.jpg", "c.jpg", "d.jpg", "e.jpg", "f.jpg"});
     in.NewExt = "png";
     RecordingActions act;
     int yields = 0;
@@ -565,14 +697,16 @@ TEST_F(RenameRunTest, OptionsChangedDuringTheRunApplyToTheFilesStillToCome) {
             in.KaC = true;
             in.Base = "ignored"; // the base name is fixed at the start
         }
-        if (yields == 2) {
+        if (yields == 3) {
             in.NewExt = "a/b"; // a separator typed during the run stops it
         }
     };
     ASSERT_EQ(RenameRun(in, act), RunEnding::Stopped);
-    EXPECT_THAT(entries(dir), ElementsAre("c.jpg", "photo0.jpg", "photo1.png"));
+    EXPECT_THAT(entries(dir), ElementsAre("e.jpg", "f.jpg", "photo0.jpg", "photo1.jpg",
+                                          "photo2.png", "photo3.png"));
     EXPECT_EQ(messages.at(0),
-              "変更を中断しました：c.jpg\n" + msgUnsafe + "\n途中までの変更は復元で元に戻せます。");
+              "変更を中断しました：e.jpg\n" + msgUnsafe + "\n途中までの変更は復元で元に戻せます。");
+    EXPECT_EQ(lastRunFigures().batches, 2);
 }
 
 TEST_F(RenameRunTest, SecondRunReplacesTheHistory) {

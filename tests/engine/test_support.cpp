@@ -76,6 +76,15 @@ void writeBytes(const fs::path& path, const std::string& bytes) {
     out << bytes;
 }
 
+std::vector<std::string> linesOf(const std::string& bytes) {
+    std::vector<std::string> lines;
+    for (std::size_t at = 0, end; (end = bytes.find("\r\n", at)) != std::string::npos;
+         at = end + 2) {
+        lines.push_back(bytes.substr(at, end - at));
+    }
+    return lines;
+}
+
 std::vector<std::string> entries(const fs::path& folder) {
     std::vector<std::string> names;
     for (const auto& e : fs::directory_iterator(folder)) {
@@ -159,6 +168,7 @@ void TempFolder::TearDown() {
         platform::textfile::close(number);
     }
     platform::random::setFractionSourceForTesting({});
+    setBatchLimitForTesting(0);
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(prog, ec)) {
         makeWritable(entry.path());

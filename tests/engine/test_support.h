@@ -32,6 +32,9 @@ std::string missingFolderReason();
 std::string readBytes(const fs::path& path);
 void writeBytes(const fs::path& path, const std::string& bytes);
 
+// The lines of a history file's bytes, each without its CR LF.
+std::vector<std::string> linesOf(const std::string& bytes);
+
 // Names of the entries of `folder`, sorted by their bytes.
 std::vector<std::string> entries(const fs::path& folder);
 

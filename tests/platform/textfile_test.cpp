@@ -91,6 +91,28 @@ TEST_F(TextFileTest, TruncateWithdrawsTheLastLines) {
     EXPECT_EQ(bytes(), "keep\r\nnext\r\n");
 }
 
+// A batch of lines goes to the system in one write; a cut reaches into the
+// queued lines first, and what is handed over can be made durable.
+TEST_F(TextFileTest, QueuedLinesReachTheFileTogether) {
+    ASSERT_TRUE(tf::open(1, file, tf::Mode::Output).ok());
+    ASSERT_TRUE(tf::writeLine(1, "-/photos/").ok());
+    ASSERT_TRUE(tf::queueLine(1, "a.jpg").ok());
+    const auto afterA = tf::size(1);
+    ASSERT_TRUE(tf::queueLine(1, "b.jpg").ok());
+    EXPECT_FALSE(tf::queueLine(1, "two\r\nlines").ok());
+    EXPECT_EQ(bytes(), "-/photos/\r\n");
+    EXPECT_EQ(tf::size(1), 25u);
+    ASSERT_TRUE(tf::truncate(1, afterA).ok());
+    ASSERT_TRUE(tf::queueLine(1, "c.jpg").ok());
+    ASSERT_TRUE(tf::sync(1).ok());
+    EXPECT_EQ(bytes(), "-/photos/\r\na.jpg\r\nc.jpg\r\n");
+    ASSERT_TRUE(tf::truncate(1, 11).ok()); // into what was written
+    ASSERT_TRUE(tf::queueLine(1, "d.jpg").ok());
+    tf::close(1); // hands the queued line over
+    EXPECT_EQ(bytes(), "-/photos/\r\nd.jpg\r\n");
+    EXPECT_FALSE(tf::sync(1).ok()); // not open
+}
+
 TEST_F(TextFileTest, TextTheCodePageCannotHoldIsRefusedWhole) {
     ASSERT_TRUE(setHistoryCodePageForTesting(932));
     ASSERT_TRUE(tf::open(1, file, tf::Mode::Output).ok());

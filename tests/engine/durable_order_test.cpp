@@ -1,0 +1,368 @@
+// The order of a run's system calls, watched without pulling a plug: no file
+// is renamed before both history files were made durable after the write that
+// holds its pair, and the history's folder was made durable after the files
+// were created and after they were moved into place. At every rename, the
+// pairs on record whose renames have not happened name free targets and files
+// that still have their old names, which is what a restore after a power cut
+// counts as restored. Linux only: the run is traced with ptrace.
+#include "test_support.h"
+#include "traced_child.h"
+
+#include "engine/tavrinM.h"
+
+#include <gmock/gmock.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <map>
+#include <sys/syscall.h>
+
+using namespace tavrin;
+using namespace tavrin::testing;
+
+namespace {
+
+// What the traced run did to the history, and every fault of order it showed.
+class Watch {
+public:
+    Watch(const fs::path& dir, const fs::path& prog) : dir_(utf8(dir)), prog_(utf8(prog)) {}
+
+    void see(const SystemCall& c) {
+        const auto arg = [&c](std::size_t i) { return c.args[i]; };
+        std::string from, to;
+        if (c.nr == SYS_openat) {
+            const std::string path = childString(c.pid, arg(1));
+            if (folderOf(path) == prog_ && (arg(2) & O_CREAT) != 0) {
+                lastCreate_ = c.call;
+            }
+        } else if (c.nr == SYS_write) {
+            if (File* f = file(c.pid, arg(0))) {
+                f->written += childBytes(c.pid, arg(1), arg(2));
+                checkDurableLines(c);
+            }
+        } else if (c.nr == SYS_ftruncate) {
+            if (File* f = file(c.pid, arg(0))) {
+                f->written.resize(arg(1));
+                checkDurableLines(c);
+            }
+        } else if (c.nr == SYS_fdatasync || c.nr == SYS_fsync) {
+            if (File* f = file(c.pid, arg(0))) {
+                f->durable = f->written;
+                ++fileSyncs;
+                checkDurableLines(c);
+            } else if (childFdPath(c.pid, arg(0)) == prog_) {
+                lastFolderSync_ = c.call;
+            }
+        } else if (c.nr == SYS_close) {
+            if (const File* f = file(c.pid, arg(0)); f != nullptr && f->durable != f->written) {
+                fault(c, "a history file was closed with lines that were not durable");
+            }
+            files_.erase(arg(0));
+        } else if (renamePaths(c, from, to)) {
+            if (folderOf(from) == dir_) {
+                ++renames;
+                checkRename(c, from.substr(dir_.size() + 1), to.substr(dir_.size() + 1));
+            } else if (folderOf(from) == prog_) {
+                lastMove_ = c.call;
+            }
+        }
+    }
+
+    // After the run: the history was put in place, and its folder made durable after.
+    void finish() {
+        if (lastMove_ == 0 || lastFolderSync_ < lastMove_) {
+            faults.push_back("the folder was not made durable after the history was moved there");
+        }
+    }
+
+    std::vector<std::string> faults;
+    long renames = 0, fileSyncs = 0;
+
+private:
+    struct File {
+        bool old = false;
+        std::string written, durable;
+    };
+
+    static std::string folderOf(const std::string& path) {
+        const auto slash = path.find_last_of('/');
+        return slash == std::string::npos ? std::string() : path.substr(0, slash);
+    }
+
+    static bool renamePaths(const SystemCall& c, std::string& from, std::string& to) {
+        if (c.nr == SYS_renameat || c.nr == SYS_renameat2) {
+            from = childString(c.pid, c.args[1]);
+            to = childString(c.pid, c.args[3]);
+            return true;
+        }
+#ifdef SYS_rename
+        if (c.nr == SYS_rename) {
+            from = childString(c.pid, c.args[0]);
+            to = childString(c.pid, c.args[1]);
+            return true;
+        }
+#endif
+        return false;
+    }
+
+    // The history file open as `fd`, or null for any other file.
+    File* file(pid_t pid, std::uint64_t fd) {
+        if (const auto it = files_.find(fd); it != files_.end()) {
+            return &it->second;
+        }
+        const std::string path = childFdPath(pid, fd);
+        if (folderOf(path) != prog_) {
+            return nullptr;
+        }
+        const std::string name = path.substr(prog_.size() + 1);
+        if (name != "Old.ini" && name != "Old.ini.new" && name != "New.ini" &&
+            name != "New.ini.new") {
+            return nullptr;
+        }
+        File& f = files_[fd];
+        f.old = name.starts_with("Old");
+        return &f;
+    }
+
+    void fault(const SystemCall& c, const std::string& what) {
+        faults.push_back("call " + std::to_string(c.call) + ": " + what);
+    }
+
+    // What a power cut leaves of a file is what was made durable or, since
+    // the system writes back when it likes, what was written since. Whichever
+    // it is, Old.ini must not have a line whose partner New.ini lacks, or the
+    // history would not be read at all.
+    void checkDurableLines(const SystemCall& c) {
+        std::size_t oldMost = 0, newLeast = 0;
+        bool newSeen = false;
+        for (const auto& [fd, f] : files_) {
+            const std::size_t durable = linesOf(f.durable).size();
+            const std::size_t written = linesOf(f.written).size();
+            if (f.old) {
+                oldMost = std::max(durable, written);
+            } else {
+                newLeast = newSeen ? std::min(newLeast, std::min(durable, written))
+                                   : std::min(durable, written);
+                newSeen = true;
+            }
+        }
+        if (oldMost > newLeast) {
+            fault(c, "Old.ini could outlast a power cut with more lines than New.ini");
+        }
+    }
+
+    void checkRename(const SystemCall& c, const std::string& oldName, const std::string& newName) {
+        if (lastFolderSync_ < lastCreate_) {
+            fault(c, "renamed " + oldName + " before the history's folder was made durable");
+        }
+        std::vector<std::string> oldLines, newLines;
+        for (const auto& [fd, f] : files_) {
+            (f.old ? oldLines : newLines) = linesOf(f.durable);
+        }
+        const auto at = std::find(oldLines.begin(), oldLines.end(), oldName);
+        const auto k = static_cast<std::size_t>(at - oldLines.begin());
+        if (at == oldLines.end() || k >= newLines.size() || newLines[k] != newName) {
+            fault(c, "renamed " + oldName + " before its pair was durable in both files");
+            return;
+        }
+        // From this pair on, nothing was renamed yet. A file recorded on its own
+        // because its new name was taken is the one exception, as the last pair.
+        for (std::size_t i = k; i < oldLines.size() && i < newLines.size(); ++i) {
+            const bool lone = i == k && i + 1 == oldLines.size();
+            if ((!lone && fs::exists(fs::symlink_status(u8(dir_ + "/" + newLines[i])))) ||
+                !fs::exists(u8(dir_ + "/" + oldLines[i]))) {
+                fault(c, "at the rename of " + oldName + ", the pair " + oldLines[i] + " -> " +
+                             newLines[i] + " on record would not count as restored");
+            }
+        }
+    }
+
+    std::string dir_, prog_;
+    std::map<std::uint64_t, File> files_; // history files by descriptor
+    long lastCreate_ = 0, lastFolderSync_ = 0, lastMove_ = 0;
+};
+
+struct Traced {
+    const char* label;
+    // Changes to the 300 listed files, and other files made in the folder.
+    std::function<void(std::vector<std::string>& listed, std::vector<std::string>& others)> files;
+    std::function<void(RecordingActions&)> set;
+    long renamed;  // files renamed, all in the history at the end
+    long attempts; // renames tried
+    long batches;  // of at most 16 files
+};
+
+void PrintTo(const Traced& t, std::ostream* os) {
+    *os << t.label;
+}
+
+class DurableOrderTest : public TempFolder, public ::testing::WithParamInterface<Traced> {};
+
+TEST_P(DurableOrderTest, NoRenameBeforeItsPairIsDurable) {
+    const Traced& t = GetParam();
+    writeHistory({{"x.jpg", "y.jpg"}}); // so the new history starts as pending files
+    std::vector<std::string> listed;
+    for (int i = 0; i < 300; ++i) {
+        listed.push_back("f" + std::to_string(i) + ".jpg");
+    }
+    std::vector<std::string> others;
+    if (t.files) {
+        t.files(listed, others);
+    }
+    makeFiles(listed);
+    makeFiles(others);
+    setBatchLimitForTesting(16);
+    const FixedRunInputs in = inputs(listed);
+    Watch watch(dir, prog);
+    const TraceResult r = traceCalls(
+        [&] {
+            RecordingActions act;
+            if (t.set) {
+                t.set(act);
+            }
+            RenameRun(in, act);
+        },
+        [&](const SystemCall& c) {
+            watch.see(c);
+            return Verdict{};
+        });
+    ASSERT_TRUE(r.traced) << "ptrace is needed to watch a child's system calls";
+    watch.finish();
+
+    EXPECT_THAT(watch.faults, ::testing::IsEmpty());
+    EXPECT_EQ(watch.renames, t.attempts);
+    // A sync of each file per batch, at the start, and for a cut at the end.
+    EXPECT_LE(watch.fileSyncs, 2 * (t.batches + 2));
+    std::string oldBytes = folderLine(), newBytes = folderLine();
+    for (long i = 0; i < t.renamed; ++i) {
+        oldBytes += listed[static_cast<std::size_t>(i)] + "\r\n";
+        newBytes += "photo" + std::to_string(i) + ".jpg\r\n";
+    }
+    EXPECT_EQ(oldIni(), oldBytes);
+    EXPECT_EQ(newIni(), newBytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Run, DurableOrderTest,
+    ::testing::Values(Traced{"Completed", {}, {}, 300, 300, 19},
+                      // A chain: each file takes the name the one before it has just left,
+                      // so each is recorded once that name is free.
+                      Traced{"Chain",
+                             [](std::vector<std::string>& listed, std::vector<std::string>&) {
+                                 for (int i = 200; i < 210; ++i) {
+                                     listed[static_cast<std::size_t>(i)] =
+                                         "photo" + std::to_string(i + 1) + ".jpg";
+                                 }
+                             },
+                             {},
+                             300,
+                             300,
+                             28},
+                      // The file whose new name is taken goes on its own and ends the run.
+                      Traced{"ClashInTheMiddleOfABatch",
+                             [](std::vector<std::string>&, std::vector<std::string>& others) {
+                                 others.push_back("photo40.jpg");
+                             },
+                             {},
+                             40,
+                             41,
+                             4},
+                      // End after the file in hand: the pairs ahead of it go again, durably.
+                      Traced{"EndInTheMiddleOfABatch",
+                             {},
+                             [](RecordingActions& act) {
+                                 act.onYield = [&act, yields = 0]() mutable {
+                                     act.ending = ++yields == 20;
+                                 };
+                             },
+                             20,
+                             20,
+                             2}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+// A history file that cannot be made durable stops the run before the batch
+// it holds is renamed; the history again names exactly the files renamed.
+struct SyncFails {
+    const char* label;
+    long failing; // which fdatasync fails: the start makes two, each batch two more
+    RunEnding ending;
+    long renamed;
+    std::string message; // "<prog>" for the program folder, "<error>" for the reason
+};
+
+void PrintTo(const SyncFails& f, std::ostream* os) {
+    *os << f.label;
+}
+
+class SyncFailsTest : public TempFolder, public ::testing::WithParamInterface<SyncFails> {};
+
+TEST_P(SyncFailsTest, RunStopsBeforeTheBatchAndCutsTheHistoryBack) {
+    if (!canFailCalls) {
+        GTEST_SKIP() << "a call can be made to fail on x86-64 only";
+    }
+    const SyncFails& f = GetParam();
+    writeHistory({{"x.jpg", "y.jpg"}});
+    const std::string oldBefore = oldIni(), newBefore = newIni();
+    std::vector<std::string> listed;
+    for (int i = 0; i < 40; ++i) {
+        listed.push_back("f" + std::to_string(i) + ".jpg");
+    }
+    makeFiles(listed);
+    setBatchLimitForTesting(16);
+    const FixedRunInputs in = inputs(listed);
+    const fs::path shown = root / "message";
+    const fs::path ending = root / "ending";
+    long syncs = 0;
+    const TraceResult r = traceCalls(
+        [&] {
+            tavrinM::setMessageFunction([&](const std::string& text) { writeBytes(shown, text); });
+            RecordingActions act;
+            writeBytes(ending, std::to_string(static_cast<int>(RenameRun(in, act))));
+        },
+        [&](const SystemCall& c) {
+            return Verdict{false, c.nr == SYS_fdatasync && ++syncs == f.failing ? EIO : 0};
+        });
+    ASSERT_TRUE(r.traced);
+
+    std::string message = f.message;
+    for (const auto& [mark, text] : {std::pair<std::string, std::string>{"<prog>", utf8(prog)},
+                                     {"<error>", std::strerror(EIO)}}) {
+        message.replace(message.find(mark), mark.size(), text);
+    }
+    EXPECT_EQ(readBytes(shown), message);
+    EXPECT_EQ(readBytes(ending), std::to_string(static_cast<int>(f.ending)));
+    EXPECT_EQ(entries(prog), (std::vector<std::string>{"New.ini", "Old.ini"}));
+    if (f.renamed == 0) {
+        EXPECT_EQ(oldIni(), oldBefore);
+        EXPECT_EQ(newIni(), newBefore);
+    } else {
+        std::string oldBytes = folderLine(), newBytes = folderLine();
+        for (long i = 0; i < f.renamed; ++i) {
+            oldBytes += listed[static_cast<std::size_t>(i)] + "\r\n";
+            newBytes += "photo" + std::to_string(i) + ".jpg\r\n";
+        }
+        EXPECT_EQ(oldIni(), oldBytes);
+        EXPECT_EQ(newIni(), newBytes);
+    }
+    for (long i = 0; i < 40; ++i) {
+        const std::string name = i < f.renamed ? "photo" + std::to_string(i) + ".jpg"
+                                               : listed[static_cast<std::size_t>(i)];
+        EXPECT_TRUE(fs::exists(dir / name)) << name;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Run, SyncFailsTest,
+    ::testing::Values(
+        SyncFails{"AtTheStart", 1, RunEnding::HistoryFailed, 0,
+                  "変更履歴を書き込めないため、変更を中止しました：<prog>/New.ini\n<error>"},
+        SyncFails{
+            "BeforeTheFirstBatch", 4, RunEnding::Stopped, 0,
+            "変更を中止しました：f0.jpg\n変更履歴を書き込めません：<prog>/Old.ini.new\n<error>"},
+        SyncFails{"BeforeALaterBatch", 5, RunEnding::Stopped, 16,
+                  "変更を中断しました：f16.jpg\n変更履歴を書き込めません：<prog>/New.ini\n<error>\n"
+                  "途中までの変更は復元で元に戻せます。"}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+} // namespace
