@@ -29,9 +29,10 @@ bash scripts/build-windows.sh --tests
 tavrin=$build/tavrin
 export WINEPREFIX=$tavrin/wineprefix
 
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 pids=()
 stop() {
-    "$(command -v wineserver || echo /usr/lib/wine/wineserver)" -k 2>/dev/null || true
+    "$wineserver" -k 2>/dev/null || true
     for pid in "${pids[@]}"; do
         kill "$pid" 2>/dev/null || true
     done
@@ -65,5 +66,8 @@ pids+=($!)
 # The window suites run on Qt's Windows platform plugin, whatever this shell uses.
 unset QT_QPA_PLATFORM
 echo "test-windows: Wine prefix $WINEPREFIX, display $DISPLAY"
+# One server for the whole pass: a suite that starts while the server of the
+# one before is still shutting down loses its connection to it.
+env LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 "$wineserver" -p
 "$tavrin/wine-ja" wineboot --init >/dev/null 2>&1 || true
 ctest --test-dir "$tavrin" --output-on-failure --timeout 900
