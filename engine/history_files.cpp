@@ -177,13 +177,22 @@ HistoryRead toRead(const Parsed& parsed) {
 // Which pending files there are, and whether they count.
 enum class Pending { None, Dropped, Counting, HalfMoved };
 
+// A pair whose rename never happened: its new name is free, its old name there.
+bool neverRenamed(const HistoryPair& pair) {
+    return !platform::entryExists(pair.folder + pair.newName) &&
+           platform::entryExists(pair.folder + pair.oldName);
+}
+
 Pending pendingState(const Files& f) {
     const bool oldThere = platform::entryExists(f.oldPending);
     const bool newThere = platform::entryExists(f.newPending);
     if (oldThere && newThere) {
+        // A run records a whole batch ahead of its first rename: killed before
+        // that rename, it renamed nothing and must leave the history it found.
         const Lines lines = parseFiles(oldFile, newFile, f.oldPending, f.newPending);
-        return lines.ok && lines.inStep && !lines.pairs.empty() ? Pending::Counting
-                                                                : Pending::Dropped;
+        return lines.ok && lines.inStep && !lines.pairs.empty() && !neverRenamed(lines.pairs[0])
+                   ? Pending::Counting
+                   : Pending::Dropped;
     }
     if (oldThere) {
         // Finished only over the New.ini it was written with: a leftover from

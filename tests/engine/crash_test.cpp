@@ -130,6 +130,10 @@ protected:
         const HistoryRead current = ReadHistory();
         ASSERT_TRUE(current.ok) << current.path << ": " << current.reason << ", " << what;
         ASSERT_FALSE(current.pairs.empty()) << what;
+        // A run killed before its first rename leaves the earlier run's undo.
+        if (contentsOf(dir) == before) {
+            EXPECT_EQ(current.pairs[0].folder, utf8(other) + sep()) << "nothing renamed, " << what;
+        }
         // Pairs of a batch on record whose renames never happened: the restore
         // must count them as restored.
         for (const auto& pair : current.pairs) {
