@@ -67,7 +67,9 @@ pids+=($!)
 unset QT_QPA_PLATFORM
 echo "test-windows: Wine prefix $WINEPREFIX, display $DISPLAY"
 # One server for the whole pass: a suite that starts while the server of the
-# one before is still shutting down loses its connection to it.
+# one before is still shutting down loses its connection to it. The server
+# needs the prefix folder to exist; wineboot fills it.
+mkdir -p "$WINEPREFIX"
 env LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 "$wineserver" -p
 "$tavrin/wine-ja" wineboot --init >/dev/null 2>&1 || true
 ctest --test-dir "$tavrin" --output-on-failure --timeout 900
