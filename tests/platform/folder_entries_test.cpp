@@ -35,7 +35,7 @@ fs::path watchedBase() {
     return {};
 }
 
-// The file systems runs are timed on are the ones watched.
+// Folders on tmpfs and ext4, where runs are timed, are watched.
 TEST(FolderWatch, TmpfsAndExt4FoldersAreWatched) {
     for (const char* base : {"/dev/shm", "/tmp"}) {
         struct statfs info;
