@@ -214,8 +214,11 @@ std::string historyFailure(const std::string& path, const platform::Status& s) {
 
 // How long a batch is composed before its pairs are made durable and its files
 // renamed: about one frame, so the window answers and an option changed during
-// the run reaches the files of the next batch.
+// the run reaches the files of the next batch. Its renames are changes the
+// folder's lookups take in before the next batch, so it holds no more files
+// than they take in cheaply.
 constexpr auto batchTime = std::chrono::milliseconds(16);
+constexpr long batchFiles = platform::FolderEntries::changesBetweenRefreshes;
 long batchLimit = 0; // test-only: files per batch instead of the time
 RunFigures figures;
 
@@ -251,6 +254,7 @@ public:
     Batch next() {
         Batch batch;
         claimed_.clear();
+        folder_.refresh(); // the folder as it stands when the batch is composed
         const auto start = Clock::now();
         for (;;) {
             Planned file;
@@ -277,8 +281,10 @@ public:
             }
             claimed_.insert(std::move(key));
             batch.files.push_back(std::move(file));
-            const bool full = batchLimit > 0 ? static_cast<long>(batch.files.size()) >= batchLimit
-                                             : Clock::now() - start >= batchTime;
+            const long size = static_cast<long>(batch.files.size());
+            const bool full = batchLimit > 0
+                                  ? size >= batchLimit
+                                  : size >= batchFiles || Clock::now() - start >= batchTime;
             if (isTaken || full) {
                 break;
             }

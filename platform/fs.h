@@ -3,6 +3,7 @@
 // directory listing.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -55,7 +56,10 @@ inline bool entryExists(const std::string& path, Status* error = nullptr) {
 }
 
 // The entries of one folder, looked up by name as entryExists does, with the
-// folder held open so that a lookup walks no path but the name.
+// folder held open so that a lookup walks no path but the name. On Linux a
+// folder of a local file system is also read once and watched from then on,
+// so that a name it has never held is known to be free without a lookup (on
+// tmpfs, which remembers no missing names, that lookup costs more than a write).
 class FolderEntries {
 public:
     explicit FolderEntries(const std::string& folder);
@@ -63,13 +67,27 @@ public:
     FolderEntries(const FolderEntries&) = delete;
     FolderEntries& operator=(const FolderEntries&) = delete;
 
-    // True when anything at all is in the folder under `name`. A failure of
-    // the lookup itself is reported in `error` and answers false.
+    // True when anything at all is in the folder under `name`. A name that
+    // first appeared after the folder was read or last refreshed may be
+    // missed. A failure of the lookup itself is reported in `error` and
+    // answers false.
     bool contains(const std::string& name, Status* error = nullptr) const;
 
+    // Takes in the names that appeared in the folder since it was read or
+    // last refreshed. Lookups stay cheap while at most
+    // `changesBetweenRefreshes` names appear between two refreshes; after
+    // more, each one asks the file system.
+    void refresh();
+    static constexpr long changesBetweenRefreshes = 8192;
+
+    // True while names the folder never held are answered without a lookup.
+    bool watching() const;
+
 private:
+    struct Watch;
     std::string folder_; // ends in the separator
     long long handle_ = -1;
+    std::unique_ptr<Watch> watch_;
 };
 
 // True when `name` can only name an entry of the folder it is joined to: not

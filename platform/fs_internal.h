@@ -45,4 +45,8 @@ void closeHandle(FileHandle handle);
 // renames onto that empty file of its own.
 Status renameByReservation(const std::string& from, const std::string& to);
 
+// Linux, test-only: false makes every FolderEntries made from then on look up
+// each name, as where no watch can be trusted.
+void setFolderWatchesForTesting(bool enabled);
+
 } // namespace tavrin::platform::detail

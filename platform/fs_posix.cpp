@@ -1,13 +1,20 @@
 #include "platform/fs.h"
 #include "platform/fs_internal.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <linux/magic.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace tavrin::platform {
@@ -15,6 +22,7 @@ namespace tavrin::platform {
 namespace {
 
 std::string programFolderOverride;
+bool folderWatches = true;
 
 Status fromErrno(int err) {
     return Status::failure(std::strerror(err));
@@ -153,11 +161,173 @@ EntryKind entryKind(const std::string& path, Status* error) {
     return EntryKind::None;
 }
 
+namespace {
+
+// Folders whose every change inotify hears of (local file systems, unlike
+// network and FUSE ones) and whose names are equal only when their bytes are:
+// no folder that folds letter case or normalizes Unicode (the casefold flag
+// of ext4, f2fs and tmpfs). XFS's old ASCII case-insensitive format is the
+// one exception, which nameHash allows for.
+bool isWatchable(int dirFd) {
+    struct statfs fsInfo;
+    if (::fstatfs(dirFd, &fsInfo) != 0) {
+        return false;
+    }
+    switch (fsInfo.f_type) {
+    case TMPFS_MAGIC:
+    case EXT4_SUPER_MAGIC: // also ext2 and ext3
+    case BTRFS_SUPER_MAGIC:
+    case XFS_SUPER_MAGIC:
+    case F2FS_SUPER_MAGIC:
+        break;
+    default:
+        return false;
+    }
+    int flags = 0;
+    if (::ioctl(dirFd, FS_IOC_GETFLAGS, &flags) != 0) {
+        return errno == ENOTTY; // a file system without such flags folds nothing
+    }
+    return (flags & FS_CASEFOLD_FL) == 0;
+}
+
+// Names that differ only in the letter case of ASCII hash alike, as XFS's
+// case-insensitive format takes them for one.
+std::uint64_t nameHash(std::string_view name) {
+    std::uint64_t hash = 0xcbf29ce484222325u; // FNV-1a
+    for (const char ch : name) {
+        const auto c = static_cast<unsigned char>(ch);
+        hash = (hash ^ (c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c)) * 0x100000001b3u;
+    }
+    return hash;
+}
+
+// A set of name hashes, open addressed: it holds every name of a folder of
+// 100,000 files and answers one lookup per file of a run.
+class HashSet {
+public:
+    void insert(std::uint64_t hash) {
+        if ((count_ + 1) * 2 > slots_.size()) {
+            grow();
+        }
+        std::uint64_t& slot = slots_[slotOf(slots_, hash)];
+        count_ += slot == empty ? 1 : 0;
+        slot = stored(hash);
+    }
+
+    bool contains(std::uint64_t hash) const {
+        return !slots_.empty() && slots_[slotOf(slots_, hash)] != empty;
+    }
+
+private:
+    static constexpr std::uint64_t empty = 0;
+    static std::uint64_t stored(std::uint64_t hash) { return hash == empty ? 1 : hash; }
+
+    // The slot that holds `hash`, or the empty one where it goes.
+    static std::size_t slotOf(const std::vector<std::uint64_t>& slots, std::uint64_t hash) {
+        const std::size_t mask = slots.size() - 1;
+        std::size_t at = (hash ^ (hash >> 32)) & mask;
+        while (slots[at] != empty && slots[at] != stored(hash)) {
+            at = (at + 1) & mask;
+        }
+        return at;
+    }
+
+    void grow() {
+        std::vector<std::uint64_t> bigger(std::max<std::size_t>(1024, slots_.size() * 2), empty);
+        for (const std::uint64_t hash : slots_) {
+            if (hash != empty) {
+                bigger[slotOf(bigger, hash)] = hash;
+            }
+        }
+        slots_.swap(bigger);
+    }
+
+    std::vector<std::uint64_t> slots_;
+    std::size_t count_ = 0;
+};
+
+} // namespace
+
+// What the folder has held: every name read at the start or heard of since,
+// as hashes. A name that is not among them is free; one that is, or shares
+// a hash with one, is looked up. Names that go again are kept, so nothing is
+// missed when one comes and goes between two lookups.
+struct FolderEntries::Watch {
+    int fd = -1;
+    HashSet names;
+
+    ~Watch() {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+
+    // Watches the folder held by `dirFd`, then reads it. In that order, a name
+    // that appears while the folder is read is heard of if the reading misses it.
+    bool start(int dirFd) {
+        const int readFd = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (readFd < 0) {
+            return false;
+        }
+        DIR* dir = ::fdopendir(readFd);
+        if (dir == nullptr) {
+            ::close(readFd);
+            return false;
+        }
+        const std::string self = "/proc/self/fd/" + std::to_string(dirFd); // the very folder held
+        fd = isWatchable(readFd) ? ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC) : -1;
+        bool ok = fd >= 0 &&
+                  ::inotify_add_watch(fd, self.c_str(), IN_CREATE | IN_MOVED_TO | IN_ONLYDIR) >= 0;
+        while (ok) {
+            errno = 0;
+            const dirent* entry = ::readdir(dir);
+            if (entry == nullptr) {
+                ok = errno == 0;
+                break;
+            }
+            names.insert(nameHash(entry->d_name));
+        }
+        ::closedir(dir);
+        return ok;
+    }
+
+    // Takes in the names that appeared since the last call; false when some
+    // may have gone unheard (the queue overflowed, the watch ended).
+    bool catchUp() {
+        alignas(inotify_event) char buf[16384];
+        for (;;) {
+            const ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n <= 0) {
+                if (n < 0 && errno == EINTR) {
+                    continue;
+                }
+                return n < 0 && errno == EAGAIN;
+            }
+            for (ssize_t at = 0; at < n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buf + at);
+                if ((event->mask & (IN_Q_OVERFLOW | IN_IGNORED | IN_UNMOUNT)) != 0) {
+                    return false;
+                }
+                if (event->len > 0) {
+                    names.insert(nameHash(event->name));
+                }
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+        }
+    }
+};
+
 FolderEntries::FolderEntries(const std::string& folder) : folder_(folder) {
     if (folder_.empty() || folder_.back() != '/') {
         folder_ += '/';
     }
     handle_ = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (handle_ >= 0 && folderWatches) {
+        watch_ = std::make_unique<Watch>();
+        if (!watch_->start(static_cast<int>(handle_))) {
+            watch_.reset();
+        }
+    }
 }
 
 FolderEntries::~FolderEntries() {
@@ -170,6 +340,9 @@ bool FolderEntries::contains(const std::string& name, Status* error) const {
     if (handle_ < 0) {
         return entryExists(folder_ + name, error);
     }
+    if (watch_ != nullptr && !watch_->names.contains(nameHash(name))) {
+        return false;
+    }
     struct stat st;
     if (::fstatat(static_cast<int>(handle_), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
         return true;
@@ -178,6 +351,16 @@ bool FolderEntries::contains(const std::string& name, Status* error) const {
         *error = fromErrno(errno);
     }
     return false;
+}
+
+void FolderEntries::refresh() {
+    if (watch_ != nullptr && !watch_->catchUp()) {
+        watch_.reset();
+    }
+}
+
+bool FolderEntries::watching() const {
+    return watch_ != nullptr;
 }
 
 bool isPlainName(std::string_view name) {
@@ -250,6 +433,10 @@ void setProgramFolderForTesting(const std::string& folder) {
 }
 
 namespace detail {
+
+void setFolderWatchesForTesting(bool enabled) {
+    folderWatches = enabled;
+}
 
 void readFolder(const std::string& folder, std::vector<std::string>* folders,
                 std::vector<std::string>* files, Status* error) {

@@ -157,12 +157,20 @@ EntryKind entryKind(const std::string& path, Status* error) {
 }
 
 // Windows looks names up by path alone.
+struct FolderEntries::Watch {};
+
 FolderEntries::FolderEntries(const std::string& folder) : folder_(withSeparator(folder)) {}
 
 FolderEntries::~FolderEntries() = default;
 
 bool FolderEntries::contains(const std::string& name, Status* error) const {
     return entryExists(folder_ + name, error);
+}
+
+void FolderEntries::refresh() {}
+
+bool FolderEntries::watching() const {
+    return false;
 }
 
 bool isPlainName(std::string_view name) {

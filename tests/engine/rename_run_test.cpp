@@ -339,6 +339,8 @@ struct Ahead {
     long batches;
     RunEnding ending;
     std::vector<std::string> namesAfter;
+    // What another program does in the folder after each rename.
+    std::function<void(const fs::path& dir, long renamed)> meanwhile = {};
 };
 
 void PrintTo(const Ahead& a, std::ostream* os) {
@@ -368,6 +370,9 @@ TEST_P(AheadTest, PairsOnRecordAheadNameFreeTargetsOfFilesNotYetMoved) {
                 << newLines[i] << " after " << renamed << " renames";
             EXPECT_TRUE(platform::entryExists(utf8(dir / u8(oldLines[i]))))
                 << oldLines[i] << " after " << renamed << " renames";
+        }
+        if (a.meanwhile) {
+            a.meanwhile(dir, renamed);
         }
     };
     EXPECT_EQ(RenameRun(in, act), a.ending);
@@ -432,7 +437,21 @@ INSTANTIATE_TEST_SUITE_P(
                             2,
                             caseIgnored ? RunEnding::NameClash : RunEnding::Completed,
                             caseIgnored ? std::vector<std::string>{"X.jpg", "x.one"}
-                                        : std::vector<std::string>{"X.jpg", "x.jpg"}}),
+                                        : std::vector<std::string>{"X.jpg", "x.jpg"}},
+                      // A name taken after the run has begun counts from the next batch on.
+                      Ahead{"NameTakenBetweenBatches",
+                            {"a.jpg", "b.jpg", "c.jpg", "d.jpg"},
+                            {"a.jpg", "b.jpg", "c.jpg", "d.jpg"},
+                            [](FixedRunInputs&) { setBatchLimitForTesting(2); },
+                            1,
+                            3,
+                            RunEnding::NameClash,
+                            {"d.jpg", "photo0.jpg", "photo1.jpg", "photo2.jpg", "photo3.jpg"},
+                            [](const fs::path& dir, long renamed) {
+                                if (renamed == 2) {
+                                    writeBytes(dir / "photo3.jpg", "theirs");
+                                }
+                            }}),
     [](const auto& info) { return std::string(info.param.label); });
 
 // --- Endings ------------------------------------------------------------------
