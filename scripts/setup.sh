@@ -7,8 +7,8 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev libglx-dev libopengl-dev libvulkan-dev
-    libgtest-dev libgmock-dev libbenchmark-dev
-    fonts-ipafont-gothic fontconfig xdg-utils
+    libgtest-dev libgmock-dev
+    fonts-ipafont-gothic fontconfig
     "$@"
 )
 
