@@ -83,6 +83,19 @@ protected:
         return tavrinM::PathExists(tavrinM::OldIniPath) ? RestoreNames() : RestoreResult{};
     }
 
+    // What a child runs: the run over `dir`, or the restore.
+    const std::function<void()> runInChild = [this] {
+        RecordingActions act;
+        RenameRun(run, act);
+    };
+    const std::function<void()> restoreInChild = [] { restore(); };
+
+    // The earlier history, and the files of `run` under their old names.
+    void beforeARun() {
+        earlierHistoryWithAKeptPair();
+        before = freshFiles(dir, run);
+    }
+
     // System calls of `body` run to its end in a child.
     static long callsOf(const std::function<void()>& body) {
         const TraceResult r = runTraced(body, [](long, long) { return false; });
@@ -222,13 +235,7 @@ TEST_F(CrashTest, KilledAtRandomCallsRunsAndRestoresLeaveAHistoryThatRestoresEve
     earlier = chainRun(other, 12, 4);
     run = chainRun(dir, 30, 30);
     squatted = "q4.jpg";
-    const auto restoreInChild = [] { restore(); };
-    const auto runInChild = [this] {
-        RecordingActions act;
-        RenameRun(run, act);
-    };
-    earlierHistoryWithAKeptPair();
-    before = freshFiles(dir, run);
+    beforeARun();
     const long runCalls = callsOf(runInChild);
     long restoreCalls[2];
     for (const bool squat : {false, true}) {
@@ -242,8 +249,7 @@ TEST_F(CrashTest, KilledAtRandomCallsRunsAndRestoresLeaveAHistoryThatRestoresEve
         const std::string seedText =
             ", round " + std::to_string(round) + ", seed " + std::to_string(seed);
         // A run over a chain, replacing a history whose restore was stopped.
-        earlierHistoryWithAKeptPair();
-        before = freshFiles(dir, run);
+        beforeARun();
         const long at = pick(runCalls);
         kill(runInChild, at, runKills);
         finishAfterKilledRun("run killed at call " + std::to_string(at) + seedText);
@@ -269,17 +275,10 @@ TEST_F(CrashTest, KilledAtEveryCallRunsAndRestoresLeaveAHistoryThatRestoresEvery
     earlier = chainRun(other, 2, 2);
     run = chainRun(dir, 3, 2);
     squatted = "q2.jpg";
-    const auto restoreInChild = [] { restore(); };
-    const auto runInChild = [this] {
-        RecordingActions act;
-        RenameRun(run, act);
-    };
-    earlierHistoryWithAKeptPair();
-    before = freshFiles(dir, run);
+    beforeARun();
     const long runCalls = callsOf(runInChild);
     for (long call = 1; call <= runCalls; ++call) {
-        earlierHistoryWithAKeptPair();
-        before = freshFiles(dir, run);
+        beforeARun();
         kill(runInChild, call, runKills);
         finishAfterKilledRun("run killed at call " + std::to_string(call));
     }
