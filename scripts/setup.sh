@@ -29,5 +29,16 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 echo "setup: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-"${sudo[@]}" apt-get update -q
-"${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+# Another apt-get or an automatic update may hold the package locks: wait up to
+# five minutes for them (apt-get update does not wait by itself).
+for ((waited = 0; ; waited += 5)); do
+    if out=$("${sudo[@]}" apt-get update -q 2>&1); then
+        break
+    elif [[ $out != *"Could not get lock"* ]] || ((waited >= 300)); then
+        echo "$out" >&2
+        exit 1
+    fi
+    ((waited > 0)) || echo "setup: waiting for another package manager to let go of its lock" >&2
+    sleep 5
+done
+"${sudo[@]}" apt-get -o DPkg::Lock::Timeout=300 install -y -q --no-install-recommends "${missing[@]}"
