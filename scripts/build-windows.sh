@@ -49,7 +49,7 @@ cmake -S . -B "$build/tavrin" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_PREFIX_PATH="$qt" -DQT_HOST_PATH=/usr \
     -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake -DTAVRIN_WERROR=ON \
-    -DTAVRIN_BENCH=OFF -DTAVRIN_TESTS=$tests "${args[@]}" "$@"
+    -DTAVRIN_BENCH=OFF -DBUILD_TESTING=$tests "${args[@]}" "$@"
 cmake --build "$build/tavrin" --parallel "$(nproc)"
 
 echo "build-windows: $build/tavrin/bin/tavrin.exe"
