@@ -93,7 +93,7 @@ private slots:
         QCOMPARE(box.objectName(), QStringLiteral("バージョン情報"));
         QCOMPARE(box.windowTitle(), QStringLiteral("Tavrinのﾊﾞｰｼﾞｮﾝ情報"));
         QCOMPARE(box.lblTitle->text(), QStringLiteral("Tavrin"));
-        QCOMPARE(box.lblVersion->text(), QStringLiteral("ﾊﾞｰｼﾞｮﾝ    1.10"));
+        QCOMPARE(box.lblVersion->text(), QStringLiteral("ﾊﾞｰｼﾞｮﾝ    " TAVRIN_VERSION));
         QCOMPARE(box.lblDescription->text(), QStringLiteral("ｱﾌﾟﾘｹｰｼｮﾝの説明"));
         QCOMPARE(box.size(), QSize(382, 167));
         QCOMPARE(box.lblTitle->geometry(), QRect(70, 16, 259, 32));

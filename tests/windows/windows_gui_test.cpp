@@ -292,7 +292,7 @@ private slots:
         QVERIFY(edit != nullptr);
         const QString text = windowText(edit);
         closeAndWait(notepad);
-        QVERIFY2(text.startsWith(QStringLiteral("Tavrin  ﾊﾞｰｼﾞｮﾝ 1.10\r\n")),
+        QVERIFY2(text.startsWith(QStringLiteral("Tavrin  ﾊﾞｰｼﾞｮﾝ " TAVRIN_VERSION "\r\n")),
                  qPrintable(text.left(40)));
         QVERIFY(text.contains(QStringLiteral("■ 元に戻す\r\n")));
         QVERIFY(messages.isEmpty());

@@ -291,7 +291,7 @@ TEST_F(WinRegistry, GetKeyValueFailsWithEmptyTextOnMissingOrOversizedValues) {
 }
 
 // tavrin.exe, built beside the tests: a window program with the icon the
-// windows show (32 x 32, 16 colours) and version 1.10.
+// windows show (32 x 32, 16 colours) and the project's version.
 class TavrinExe : public ::testing::Test {
 protected:
     std::wstring path = wide(p::programFolder()) + L"\\tavrin.exe";
@@ -309,7 +309,7 @@ TEST_F(TavrinExe, IsAWindowProgram) {
     EXPECT_EQ(optional->Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
 }
 
-TEST_F(TavrinExe, CarriesVersion110) {
+TEST_F(TavrinExe, CarriesTheProjectVersion) {
     DWORD ignored = 0;
     const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
     ASSERT_GT(size, 0u);
@@ -318,15 +318,26 @@ TEST_F(TavrinExe, CarriesVersion110) {
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
     ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(10, 1));
-    EXPECT_EQ(fixed->dwProductVersionMS, MAKELONG(10, 1));
+    EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(TAVRIN_VERSION_MINOR, TAVRIN_VERSION_MAJOR));
+    EXPECT_EQ(fixed->dwProductVersionMS, MAKELONG(TAVRIN_VERSION_MINOR, TAVRIN_VERSION_MAJOR));
     wchar_t* text = nullptr;
     ASSERT_TRUE(VerQueryValueW(info.data(), L"\\StringFileInfo\\041104B0\\ProductVersion",
                                reinterpret_cast<void**>(&text), &length));
-    EXPECT_EQ(std::wstring(text), L"1.10");
+    EXPECT_EQ(std::wstring(text), L"" TAVRIN_VERSION);
     ASSERT_TRUE(VerQueryValueW(info.data(), L"\\StringFileInfo\\041104B0\\ProductName",
                                reinterpret_cast<void**>(&text), &length));
     EXPECT_EQ(std::wstring(text), L"Tavrin");
+
+    HMODULE exe = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(exe, nullptr);
+    HRSRC found = FindResourceW(exe, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24)); // RT_MANIFEST
+    ASSERT_NE(found, nullptr);
+    const std::string manifest(static_cast<const char*>(LockResource(LoadResource(exe, found))),
+                               SizeofResource(exe, found));
+    FreeLibrary(exe);
+    const std::string version = "version=\"" + std::to_string(TAVRIN_VERSION_MAJOR) + "." +
+                                std::to_string(TAVRIN_VERSION_MINOR) + ".0.0\"";
+    EXPECT_NE(manifest.find(version), std::string::npos) << manifest;
 }
 
 TEST_F(TavrinExe, ItsIconIs32By32In16Colours) {

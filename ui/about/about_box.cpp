@@ -70,7 +70,7 @@ AboutBox::AboutBox(std::function<void()> showMainWindow, QWidget* parent)
     lblTitle->setFont(gui::gothic(15.75, true));
     setTextColour(lblTitle, QColor(128, 128, 255));
 
-    lblVersion = label(this, "lblVersion", QStringLiteral("ﾊﾞｰｼﾞｮﾝ    1.10"),
+    lblVersion = label(this, "lblVersion", QStringLiteral("ﾊﾞｰｼﾞｮﾝ    " TAVRIN_VERSION),
                        gui::twips(1050, 780, 3885, 225));
     lblVersion->setFont(gui::gothic(12, true));
 
