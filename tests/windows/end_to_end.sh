@@ -104,6 +104,9 @@ rm -rf "$work"
 mkdir -p "$work/$folder"
 (cd "$work" && cmake -E tar xf "$zip")
 [ -f "$work/Tavrin/tavrin.exe" ] && [ -f "$work/Tavrin/readme.txt" ] || fail "the zip holds no Tavrin folder"
+for text in LICENSE.txt LGPL-3.0.txt GPL-3.0.txt THIRD-PARTY-NOTICES.txt "$(basename "${zip%-win64.zip}")-src.zip"; do
+    [ -s "$work/Tavrin/licenses/$text" ] || fail "the zip holds no licenses/$text"
+done
 for name in "${files[@]}"; do
     printf 'content of %s' "$name" >"$work/$folder/$name"
 done
