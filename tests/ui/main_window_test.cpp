@@ -190,8 +190,7 @@ private slots:
             {"qt_menubar_ext_button", "その他のメニュー"},
         };
         const auto nameOf = [](QObject* control) {
-            QAccessibleInterface* face = QAccessible::queryAccessibleInterface(control);
-            return face ? face->text(QAccessible::Name) : QString();
+            return QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name);
         };
         QMap<QString, QString> names{{"PB", nameOf(w->PB)}};
         QWidget* more = w->menuBar()->findChild<QWidget*>("qt_menubar_ext_button");
@@ -216,8 +215,6 @@ private slots:
         QCOMPARE(names, expected);
         const QStringList all = names.values();
         QCOMPARE(QSet<QString>(all.begin(), all.end()).size(), all.size());
-        QCOMPARE(w->Label4->buddy(), w->KaC);
-        QCOMPARE(w->Label5->buddy(), w->LCk);
     }
 
     // Qt's own texts are Japanese, as in the name box's context menu, and a
