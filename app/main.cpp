@@ -7,6 +7,8 @@
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tavrin"));
+    tavrin::gui::useJapaneseQtTexts();
+    tavrin::gui::useProgramIcon();
     tavrin::gui::useGothicByDefault();
     tavrin::gui::installMessageBox();
     tavrin::ui::forms::showMainWindow();

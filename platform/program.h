@@ -13,8 +13,8 @@ inline constexpr int showMinimized = 2; // SW_SHOWMINIMIZED: minimised, activate
 // Starts a command line and returns at once; true when the program started.
 // On Windows the system parses the line and searches for the program. Elsewhere
 // the first word is the program and the rest goes to it as one argument, and
-// "NOTEPAD" stands for a text editor the desktop offers (the user's choice and
-// graphical editors first); false when none could be started.
+// "NOTEPAD" stands for the desktop's default text editor; false when none could
+// be started.
 bool startProgram(const std::string& commandLine, int showStyle);
 
 // Starts the executable at exactly `path`, without arguments; a path with

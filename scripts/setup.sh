@@ -8,6 +8,7 @@ packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev libglx-dev libopengl-dev libvulkan-dev
     libgtest-dev libgmock-dev
+    libglib2.0-dev qt6-translations-l10n
     fonts-ipafont-gothic fontconfig
     "$@"
 )

@@ -2,12 +2,15 @@
 
 #include "engine/tavrinM.h"
 #include "platform/gui/fonts.h"
+#include "resources/app_icon.h"
 
 #include <QApplication>
 #include <QFontDatabase>
 #include <QGridLayout>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTranslator>
 
 namespace tavrin::gui {
 
@@ -43,11 +46,31 @@ void useGothicByDefault() {
     QApplication::setFont(gothic(9));
 }
 
+bool useJapaneseQtTexts() {
+    auto* qtTexts = new QTranslator(QCoreApplication::instance());
+    const QString name = QStringLiteral("qtbase_ja");
+    if (!qtTexts->load(name, QStringLiteral(":/i18n")) &&
+        !qtTexts->load(name, QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete qtTexts;
+        return false;
+    }
+    return QCoreApplication::installTranslator(qtTexts);
+}
+
+QIcon programIcon() {
+    return QIcon(QPixmap(ui::appIcon32));
+}
+
+void useProgramIcon() {
+    QApplication::setWindowIcon(programIcon());
+}
+
 void showMessageBox(const QString& text) {
     const QString title = QStringLiteral("Tavrin");
     QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok,
                     QApplication::activeWindow());
     box.setWindowModality(Qt::ApplicationModal);
+    box.setWindowIcon(programIcon()); // the owner may have none: the restore dialog has none
     box.button(QMessageBox::Ok)->setIcon({}); // a plain button, whatever the style adds
     // Wide enough that the title bar shows the caption beside the window icon
     // and the buttons, whichever window manager draws them.
@@ -63,6 +86,14 @@ void showMessageBox(const QString& text) {
 
 void installMessageBox() {
     tavrinM::setMessageFunction([](const std::string& text) { showMessageBox(qs(text)); });
+}
+
+void setAccessibleNames(QWidget* window,
+                        std::initializer_list<std::pair<const char*, QString>> names) {
+    for (const auto& [objectName, name] : names) {
+        if (auto* control = window->findChild<QWidget*>(QString::fromUtf8(objectName)))
+            control->setAccessibleName(name);
+    }
 }
 
 void yieldToEvents() {

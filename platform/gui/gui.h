@@ -2,10 +2,15 @@
 #pragma once
 
 #include <QFont>
+#include <QIcon>
 #include <QRect>
 #include <QString>
 
+#include <initializer_list>
 #include <string>
+#include <utility>
+
+class QWidget;
 
 namespace tavrin::gui {
 
@@ -30,9 +35,25 @@ QFont gothic(double pointSize, bool bold = false);
 // menus included: the program does so at start, and so do the window tests.
 void useGothicByDefault();
 
+// Loads Qt's own Japanese texts (context menus, standard dialogs, key names):
+// built into the Windows program, from the system's Qt elsewhere. The program
+// does so at start; false when they are not to be found.
+bool useJapaneseQtTexts();
+
+// The program's icon; the program makes it every window's default at start.
+QIcon programIcon();
+void useProgramIcon();
+
 // Routes ShowMsg to a modal OK-only box without icon, captioned "Tavrin".
 void installMessageBox();
+// The box carries the program's icon in its title bar, whatever its owner has.
 void showMessageBox(const QString& text);
+
+// Gives the controls of `window` named by object name the names a screen reader
+// reads for them. Found by object name, so a control rebuilt as another kind of
+// widget keeps its name.
+void setAccessibleNames(QWidget* window,
+                        std::initializer_list<std::pair<const char*, QString>> names);
 
 // Processes every pending window event, then returns.
 void yieldToEvents();

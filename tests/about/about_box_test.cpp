@@ -8,15 +8,11 @@
 #include "ui/about/menu_commands.h"
 
 #include <QApplication>
-#include <QDir>
-#include <QFile>
 #include <QFont>
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
-#include <QScopeGuard>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -31,22 +27,6 @@ QString qs(const std::string& s) {
 
 const QString noEditor =
     QStringLiteral("テキストエディターを起動できません。次のファイルを開いてお読みください：\n");
-
-#ifndef _WIN32
-// For the desktop-editor test, which is POSIX only.
-void writeFile(const QString& path, const QString& text) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(text.toUtf8());
-}
-
-QStringList readLines(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly)
-               ? QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts)
-               : QStringList{};
-}
-#endif
 
 // No registry entries at all: the system-information steps end in the message.
 class EmptyRegistry : public tavrin::platform::Registry {
@@ -233,66 +213,6 @@ private slots:
         QCOMPARE(starter.styles, (QList<int>{2, 2, 2}));
         QCOMPARE(messages, QStringList{noEditor + "/opt/my tools" + sep + "readme.txt"});
     }
-
-#ifndef _WIN32
-    // Without a fake, "Readme" opens the file in an editor the desktop offers: a
-    // graphical one before the user's default that needs a terminal, that one
-    // in a terminal when there is no other, else the message.
-    void readmeGoesToAnEditorTheDesktopOffers() {
-        QTemporaryDir temp;
-        const QString root = temp.path();
-        QDir().mkpath(root + "/data/applications");
-        QDir().mkpath(root + "/config");
-        // Stand-ins for an editor and a terminal: each writes its arguments to
-        // NAME.args. PATH holds nothing else, so no real program can start.
-        for (const char* program : {"/editor", "/terminal"}) {
-            writeFile(root + program, "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$0.args\"\n");
-            QFile(root + program).setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-        }
-        writeFile(root + "/data/applications/vim.desktop",
-                  "[Desktop Entry]\nType=Application\nExec=vim %F\nTerminal=true\n"
-                  "MimeType=text/plain;\n");
-        writeFile(root + "/data/applications/my-editor.desktop",
-                  "[Desktop Entry]\nType=Application\nExec=\"" + root +
-                      "/editor\" --new-window %f\nMimeType=text/x-csrc;text/plain;\n"
-                      "Categories=Utility;TextEditor;\n");
-        writeFile(root + "/config/mimeapps.list",
-                  "[Default Applications]\ntext/plain=vim.desktop;\n");
-        const QList<QPair<const char*, QString>> env = {
-            {"XDG_DATA_HOME", root + "/data"},     {"XDG_DATA_DIRS", root + "/none"},
-            {"XDG_CONFIG_HOME", root + "/config"}, {"XDG_CONFIG_DIRS", root + "/none"},
-            {"TERMINAL", root + "/terminal"},      {"PATH", root + "/none"}};
-        QList<QByteArray> saved;
-        for (const auto& [name, value] : env) {
-            saved << qgetenv(name);
-            qputenv(name, value.toUtf8());
-        }
-        tavrin::platform::setProgramFolderForTesting("/opt/my tools");
-        QStringList messages;
-        tavrinM::setMessageFunction([&](const std::string& t) { messages << qs(t); });
-        const auto restore = qScopeGuard([&] {
-            tavrinM::setMessageFunction({});
-            tavrin::platform::setProgramFolderForTesting({});
-            for (qsizetype i = 0; i < env.size(); ++i) {
-                if (saved[i].isNull())
-                    qunsetenv(env[i].first);
-                else
-                    qputenv(env[i].first, saved[i]);
-            }
-        });
-        const QString readme = "/opt/my tools/readme.txt";
-
-        tavrin::ui::showReadme();
-        QTRY_COMPARE(readLines(root + "/editor.args"), (QStringList{"--new-window", readme}));
-        QFile::remove(root + "/data/applications/my-editor.desktop");
-        tavrin::ui::showReadme();
-        QTRY_COMPARE(readLines(root + "/terminal.args"), (QStringList{"-e", "vim", readme}));
-        QVERIFY(messages.isEmpty());
-        qputenv("TERMINAL", (root + "/no-terminal").toUtf8());
-        tavrin::ui::showReadme();
-        QCOMPARE(messages, QStringList{noEditor + readme});
-    }
-#endif
 
     // Not a check: writes the box as it looks, for a person to inspect.
     void render() {

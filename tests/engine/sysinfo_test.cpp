@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <sstream>
 #include <thread>
 #ifndef _WIN32
 #include <cerrno>
@@ -264,6 +265,44 @@ TEST(StartProgram, RunsDetachedWithTheRestAsOneArgumentAndLeavesNoZombie) {
     EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "a child is left to reap";
     EXPECT_EQ(errno, ECHILD);
     fs::remove_all(dir);
+}
+
+// "NOTEPAD file" opens the file with the desktop's default text editor, here a
+// desktop file in a subfolder ahead of another editor; with none, nothing starts.
+// Each case runs in a forked child: GIO reads the desktop's folders once per process.
+TEST(StartProgram, NotepadOpensTheDesktopsDefaultTextEditor) {
+    const fs::path root = fs::temp_directory_path() / "tavrin editor test";
+    fs::remove_all(root);
+    fs::create_directories(root / "data/applications/vendor");
+    fs::create_directories(root / "config");
+    const fs::path editor = root / "editor";
+    std::ofstream(editor)
+        << "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$0.tmp\" && /bin/mv \"$0.tmp\" \"$0.args\"\n";
+    fs::permissions(editor, fs::perms::owner_all);
+    for (const char* id : {"vendor/good", "other"})
+        std::ofstream(root / "data/applications" / (std::string(id) + ".desktop"))
+            << "[Desktop Entry]\nType=Application\nName=" << id << "\nExec=\"" << editor.string()
+            << "\" " << id << " %f\nMimeType=text/plain;\n";
+    const auto open = [&](const char* defaults) {
+        std::ofstream(root / "config/mimeapps.list") << defaults;
+        for (const char* dirs : {"XDG_DATA_DIRS", "XDG_CONFIG_DIRS", "PATH"})
+            setenv(dirs, (root / "none").c_str(), 1);
+        setenv("XDG_DATA_HOME", (root / "data").c_str(), 1);
+        setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
+        std::exit(platform::startProgram("NOTEPAD /opt/my tools/readme.txt", 2) ? 0 : 1);
+    };
+    EXPECT_EXIT(open("[Default Applications]\ntext/plain=vendor-good.desktop;\n"),
+                ::testing::ExitedWithCode(0), "");
+    const fs::path args = root / "editor.args";
+    for (int i = 0; i < 500 && !fs::exists(args); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::ifstream in(args);
+    std::stringstream got;
+    got << in.rdbuf();
+    EXPECT_EQ(got.str(), "vendor/good\n/opt/my tools/readme.txt\n");
+    fs::remove_all(root / "data/applications");
+    EXPECT_EXIT(open(""), ::testing::ExitedWithCode(1), "");
+    fs::remove_all(root);
 }
 
 TEST(StartProgram, MissingProgramIsReportedAsNotStarted) {

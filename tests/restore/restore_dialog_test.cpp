@@ -5,6 +5,7 @@
 #include "tests/native_path.h"
 #include "ui/restore/restore_dialog.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QLabel>
 #include <QListWidget>
@@ -120,13 +121,16 @@ private slots:
         dialog->showCentred();
         QVERIFY(QTest::qWaitForWindowActive(dialog));
         QCOMPARE(QApplication::focusWidget(), dialog->ListOldName);
+        QStringList names; // what a screen reader says as the focus moves on
         for (QWidget* next :
              {static_cast<QWidget*>(dialog->ListNewName), static_cast<QWidget*>(dialog->Command1),
               static_cast<QWidget*>(dialog->Command2),
               static_cast<QWidget*>(dialog->ListOldName)}) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QCOMPARE(QApplication::focusWidget(), next);
+            names << QAccessible::queryAccessibleInterface(next)->text(QAccessible::Name);
         }
+        QCOMPARE(names, QStringList({"変更後の名前", "実行", "キャンセル", "元の名前"}));
         QVERIFY(!dialog->Image1->pixmap().isNull());
         delete dialog;
     }

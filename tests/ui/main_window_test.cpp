@@ -13,6 +13,7 @@
 #include "ui/main/main_window.h"
 #include "ui/restore/restore_dialog.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QFontInfo>
@@ -20,17 +21,22 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #ifndef _WIN32
 #include <unistd.h>
 #endif
@@ -155,6 +161,86 @@ private slots:
             QCOMPARE(w->OpTb->tabBar()->tabRect(i).width(), 41);
         }
         QCOMPARE(w->OpTb->tabText(2), QStringLiteral("ショ"));
+    }
+
+    // A screen reader tells every control apart by the text a sighted user reads
+    // beside it. The table lists every control that can take the focus, each tab,
+    // the progress bar and the menu bar's overflow button.
+    void screenReaderNamesEveryControl() {
+        QMap<QString, QString> expected = {
+            {"Drive1", "ドライブ"},
+            {"Dir1", "フォルダー"},
+            {"File1", "ファイル"},
+            {"GetCN", "拡張子の選択"},
+            {"CoGet", "Get"},
+            {"NewNa", "変更後のファイル名"},
+            {"StrB", "Start"},
+            {"Command1", "End"},
+            {"OpTb tab 0", "オプションの説明"},
+            {"OpTb tab 1", "変更"},
+            {"OpTb tab 2", "連番　or　ランダム"},
+            {"OpTb tab 3", "復元"},
+            {"KaC", "ファイル名と拡張子"},
+            {"KacC", "拡張子のみ"},
+            {"NewK", "変更後の拡張子"},
+            {"RenC", "連番"},
+            {"LCk", "ランダム"},
+            {"ReNm", "復元 Ｓｔａｒｔ"},
+            {"PB", "進行状況"},
+            {"qt_menubar_ext_button", "その他のメニュー"},
+        };
+        const auto nameOf = [](QObject* control) {
+            return QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name);
+        };
+        QMap<QString, QString> names{{"PB", nameOf(w->PB)}};
+        QWidget* more = w->menuBar()->findChild<QWidget*>("qt_menubar_ext_button");
+        names[more->objectName()] = nameOf(more);
+        QTabBar* tabBar = w->OpTb->tabBar();
+        QAccessibleInterface* tabs = QAccessible::queryAccessibleInterface(tabBar);
+        for (int i = 0; i < tabBar->count(); ++i)
+            names[QStringLiteral("OpTb tab %1").arg(i)] = tabs->child(i)->text(QAccessible::Name);
+        for (QWidget* control : w->findChildren<QWidget*>()) {
+            // The tab bar is read as its tabs, and shows no scroll buttons.
+            if (control->focusPolicy() == Qt::NoFocus || control->focusProxy() != nullptr ||
+                control == tabBar || control->parentWidget() == tabBar)
+                continue;
+            QVERIFY2(!names.contains(control->objectName()), qPrintable(control->objectName()));
+            names[control->objectName()] = nameOf(control);
+        }
+#ifndef _WIN32
+        // Qt on Linux reads a combo box's entry as its name, and hands a screen
+        // reader the control's own name only through a label.
+        expected["Drive1"] = w->Drive1->currentText();
+#endif
+        QCOMPARE(names, expected);
+        const QStringList all = names.values();
+        QCOMPARE(QSet<QString>(all.begin(), all.end()).size(), all.size());
+    }
+
+    // Qt's own texts are Japanese, as in the name box's context menu, and a
+    // message box carries the program's icon even when its owner has none.
+    void qtTextsAreJapaneseAndBoxesCarryTheIcon() {
+        QVERIFY(tavrin::gui::useJapaneseQtTexts());
+        const std::unique_ptr<QMenu> menu(w->NewNa->createStandardContextMenu());
+        QStringList texts;
+        for (const QAction* action : menu->actions()) {
+            if (!action->isSeparator())
+                texts << action->text().section('\t', 0, 0);
+        }
+        QCOMPARE(texts, QStringList({"元に戻す(&U)", "やり直す(&R)", "切り取り(&T)", "コピー(&C)",
+                                     "貼り付け(&P)", "削除", "すべてを選択"}));
+
+        QWidget owner(nullptr, Qt::Window | Qt::FramelessWindowHint);
+        owner.show();
+        QApplication::setActiveWindow(&owner);
+        QImage shown;
+        QTimer::singleShot(0, [&] {
+            QWidget* box = QApplication::activeModalWidget();
+            shown = box->windowIcon().pixmap(32).toImage();
+            box->close();
+        });
+        tavrin::gui::showMessageBox(QStringLiteral("復元完了"));
+        QCOMPARE(shown, tavrin::gui::programIcon().pixmap(32).toImage());
     }
 
     // The controls draw with "ＭＳ Ｐゴシック" or a Japanese Gothic standing in for

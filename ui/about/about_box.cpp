@@ -65,6 +65,7 @@ AboutBox::AboutBox(std::function<void()> showMainWindow, QWidget* parent)
     picIcon->setPixmap(icon);
     picIcon->setGeometry(gui::px(240), gui::px(240), icon.width(), icon.height());
     picIcon->setFocusPolicy(Qt::TabFocus);
+    picIcon->setAccessibleName(QStringLiteral("Tavrinのアイコン")); // it takes the focus
 
     lblTitle = label(this, "lblTitle", {}, gui::twips(1050, 240, 3885, 480));
     lblTitle->setFont(gui::gothic(15.75, true));

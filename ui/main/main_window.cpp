@@ -192,8 +192,40 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
                    Qt::MSWindowsFixedSizeDialogHint);
     setFont(gui::gothic(9));
     createControls();
+    nameControlsForScreenReaders();
     setFocusOrder();
     Form_Load();
+}
+
+// Each control is named for a screen reader after the text a sighted user reads
+// beside it: its own caption, its label or its frame. The check boxes show only
+// their box, so their labels name them; the tabs say what their pages hold.
+void MainWindow::nameControlsForScreenReaders() {
+    gui::setAccessibleNames(this, {{"Drive1", QStringLiteral("ドライブ")},
+                                   {"Dir1", QStringLiteral("フォルダー")},
+                                   {"File1", QStringLiteral("ファイル")},
+                                   {"GetCN", Frame5->title()},
+                                   {"NewNa", Frame6->title()},
+                                   {"NewK", QStringLiteral("変更後の拡張子")},
+                                   {"OpTb", QStringLiteral("オプション")},
+                                   {"KaC", Label4->text()},
+                                   {"KacC", Label1->text()},
+                                   {"RenC", Label6->text()},
+                                   {"LCk", Label5->text()},
+                                   {"ReNm", Frame4->title() + " " + ReNm->text()},
+                                   {"PB", QStringLiteral("進行状況")}});
+    const QString pages[] = {QStringLiteral("オプションの説明"), Frame2->title(), Frame3->title(),
+                             Frame4->title()};
+    for (int tab = 0; tab < OpTb->count(); ++tab) {
+        OpTb->tabBar()->setAccessibleTabName(tab, pages[tab]);
+    }
+    Label4->setBuddy(KaC);
+    Label1->setBuddy(KacC);
+    Label6->setBuddy(RenC);
+    Label5->setBuddy(LCk);
+    if (auto* more = menuBar()->findChild<QWidget*>(QStringLiteral("qt_menubar_ext_button"))) {
+        more->setAccessibleName(QStringLiteral("その他のメニュー"));
+    }
 }
 
 void MainWindow::createControls() {

@@ -101,6 +101,7 @@ protected:
 
 private:
     void createControls();
+    void nameControlsForScreenReaders();
     void setFocusOrder();
     void showPageOf(int tab);
     void setBaseNameEnabled(bool enabled);

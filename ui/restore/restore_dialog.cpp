@@ -119,6 +119,9 @@ RestoreDialog::RestoreDialog(MainWindowLink link, QWidget* parent)
     Command2 =
         makeButton(this, "Command2", QStringLiteral("キャンセル"), twips(4920, 4080, 975, 375));
 
+    gui::setAccessibleNames(this, {{"ListNewName", QStringLiteral("変更後の名前")},
+                                   {"ListOldName", QStringLiteral("元の名前")}});
+
     setTabOrder(ListOldName, ListNewName);
     setTabOrder(ListNewName, Command1);
     setTabOrder(Command1, Command2);
