@@ -9,6 +9,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev libglx-dev libopengl-dev libvulkan-dev
     libgtest-dev libgmock-dev
     fonts-ipafont-gothic fontconfig
+    dpkg-dev file
     "$@"
 )
 
