@@ -258,9 +258,17 @@ TEST_F(PlatformFs, HistoryFolderIsWhereTheUserMayWriteAndTheLastHistoryLies) {
             << "the probe is left";
     }
     EXPECT_EQ(detail::chooseHistoryFolder(program, ""), program);
+}
 
-    // A folder the user may not write: the user's folder, made with its parents.
-    const std::string deep = path("home/.local/state/tavrin");
+// A program folder the user may not write: the user's folder, made with its
+// parents. Nobody, root included, can make a file below a file.
+TEST_F(PlatformFs, HistoryFolderOfAReadOnlyProgramFolderIsTheUsers) {
+    const std::string program = path("prog"), deep = path("home/.local/state/tavrin");
+    write("file", "");
+    EXPECT_EQ(detail::chooseHistoryFolder(path("file") + separator() + "prog", deep), deep);
+    EXPECT_TRUE(fs::is_directory(deep));
+    fs::remove_all(dir / "home");
+    fs::create_directories(dir / "prog");
     fs::permissions(dir / "prog", fs::perms::owner_read | fs::perms::owner_exec);
     const bool refused = !detail::canCreateFileIn(program);
     if (refused) {
@@ -289,7 +297,12 @@ TEST_F(PlatformFs, HistoryFolderIsChosenOnce) {
     setProgramFolderForTesting({});
 }
 
-#ifndef _WIN32
+#ifdef _WIN32
+TEST(PlatformFolders, UserStateFolderIsInLocalAppData) {
+    _putenv_s("LOCALAPPDATA", "C:\\Users\\u\\AppData\\Local");
+    EXPECT_EQ(userStateFolder(), "C:\\Users\\u\\AppData\\Local\\Tavrin");
+}
+#else
 // Run under ctest, one case per process: the changed environment goes with it.
 TEST(PlatformFolders, UserStateFolderFollowsXdg) {
     ::setenv("HOME", "/home/u", 1);
