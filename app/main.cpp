@@ -1,4 +1,5 @@
 #ifdef TAVRIN_WITH_WINDOWS
+#include "platform/fs.h"
 #include "platform/gui/gui.h"
 #include "ui/main/forms.h"
 
@@ -11,6 +12,8 @@ int main(int argc, char** argv) {
     tavrin::gui::useProgramIcon();
     tavrin::gui::useGothicByDefault();
     tavrin::gui::installMessageBox();
+    // Where the history lives is settled once, before any run or undo.
+    tavrin::platform::historyFolder();
     tavrin::ui::forms::showMainWindow();
     return app.exec();
 }

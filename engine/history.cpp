@@ -96,7 +96,7 @@ RestoreResult RestoreNames() {
     using namespace tavrinM;
     RestoreResult result;
     platform::FolderLock lock;
-    if (auto s = lock.acquire(platform::programFolder()); !s.ok()) {
+    if (auto s = lock.acquire(platform::historyFolder()); !s.ok()) {
         return withProblem(result, Problem::Refused, OldIniPath, s.reason);
     }
     if (const HistoryRead current = history::readCurrent(); !current.ok) {

@@ -27,10 +27,10 @@ platform::Status syncFile(int number) {
     return s;
 }
 
-// The history's files live in the program folder.
+// The history's files live in the history folder.
 platform::Status syncFolder() {
     const auto start = Clock::now();
-    platform::Status s = platform::syncFolder(platform::programFolder());
+    platform::Status s = platform::syncFolder(platform::historyFolder());
     timed(start);
     ++figures.folders;
     return s;

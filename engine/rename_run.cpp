@@ -369,7 +369,7 @@ RunEnding RenameRun(const RunInputs& in, RunActions& act) {
     platform::FolderLock lock;
     history::NewHistory history;
     std::string failedPath = OldIniPath;
-    platform::Status started = lock.acquire(platform::programFolder());
+    platform::Status started = lock.acquire(platform::historyFolder());
     if (started.ok()) {
         started = history.start(FolderPath, failedPath);
     }

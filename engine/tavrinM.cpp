@@ -47,7 +47,7 @@ tavrin::platform::Status RenameOne() {
 }
 
 void SetHistoryPaths() {
-    const std::string folder = tavrin::platform::programFolder();
+    const std::string folder = tavrin::platform::historyFolder();
     const char sep = tavrin::platform::separator();
     NewIniPath = folder + sep + std::string(tavrin::platform::newHistoryName);
     OldIniPath = folder + sep + std::string(tavrin::platform::oldHistoryName);

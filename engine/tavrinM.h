@@ -45,7 +45,7 @@ bool PathExists(const std::string& path, tavrin::platform::Status* error = nullp
 // Renames FolderPath + OldName to FolderPath + NewName, never replacing a file.
 tavrin::platform::Status RenameOne();
 
-// Sets NewIniPath and OldIniPath: the program folder + separator + the file name.
+// Sets NewIniPath and OldIniPath: the history folder + separator + the file name.
 void SetHistoryPaths();
 
 // Deletes New.ini, then Old.ini; a missing file is skipped. Both are tried;

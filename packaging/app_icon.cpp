@@ -1,9 +1,11 @@
-// Writes the application icon for the desktop's icon theme (OUT.png) or as the
+// Writes the application icon for the desktop's icon theme (OUT.png, or with
+// --theme DIR every size and the scalable picture in DIR/hicolor) or as the
 // Windows icon resource (OUT.ico: 32 x 32, 16 colours). With --check FILE.ico it
 // tells whether FILE.ico still holds exactly the picture the windows show.
 #include "resources/app_icon.h"
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
 #include <QImage>
 
@@ -86,12 +88,64 @@ std::optional<QByteArray> icoBytes(const QImage& icon) {
     return out + colours + mask;
 }
 
+// The picture as an SVG: one square per run of pixels of one colour in a row,
+// with crisp edges, so that it scales as the pixels it is made of.
+QByteArray svgBytes(const QImage& icon) {
+    QByteArray out = QByteArrayLiteral(
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 32 32\" width=\"32\" "
+        "height=\"32\" shape-rendering=\"crispEdges\">\n");
+    for (int y = 0; y < icon.height(); ++y) {
+        for (int x = 0; x < icon.width();) {
+            const QRgb pixel = icon.pixel(x, y);
+            int end = x + 1;
+            while (end < icon.width() && icon.pixel(end, y) == pixel) {
+                ++end;
+            }
+            if (qAlpha(pixel) != 0) {
+                out += QStringLiteral("<rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"1\" "
+                                      "fill=\"#%4\"/>\n")
+                           .arg(x)
+                           .arg(y)
+                           .arg(end - x)
+                           .arg(pixel & 0xFFFFFF, 6, 16, QLatin1Char('0'))
+                           .toLatin1();
+            }
+            x = end;
+        }
+    }
+    return out + "</svg>\n";
+}
+
+// The theme's sizes: whole multiples keep every pixel square and sharp; 16
+// and 48 are smoothed down from the next multiple above them.
+bool writeTheme(const QImage& icon, const QString& dir) {
+    for (const int size : {16, 32, 48, 64, 128, 256}) {
+        const int up = (size + 31) / 32 * 32;
+        QImage picture = icon.scaled(up, up, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+        if (up != size) {
+            picture = picture.scaled(size, size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        }
+        const QString folder = QStringLiteral("%1/hicolor/%2x%2/apps").arg(dir).arg(size);
+        if (!QDir().mkpath(folder) ||
+            !picture.save(folder + QStringLiteral("/tavrin.png"), "PNG")) {
+            return false;
+        }
+    }
+    const QString folder = dir + QStringLiteral("/hicolor/scalable/apps");
+    QFile svg(folder + QStringLiteral("/tavrin.svg"));
+    const QByteArray bytes = svgBytes(icon);
+    return QDir().mkpath(folder) && svg.open(QIODevice::WriteOnly) &&
+           svg.write(bytes) == bytes.size();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     const bool check = argc == 3 && QByteArray(argv[1]) == "--check";
-    if (argc != 2 && !check) {
+    const bool theme = argc == 3 && QByteArray(argv[1]) == "--theme";
+    if (argc != 2 && !check && !theme) {
         std::fprintf(stderr, "usage: tavrin_icon OUT.png|OUT.ico\n"
+                             "       tavrin_icon --theme DIR\n"
                              "       tavrin_icon --check FILE.ico\n");
         return 2;
     }
@@ -99,6 +153,13 @@ int main(int argc, char** argv) {
     const QImage icon(tavrin::ui::appIcon32);
     if (icon.isNull()) {
         return 1;
+    }
+    if (theme) {
+        if (!writeTheme(icon, path)) {
+            std::fprintf(stderr, "tavrin_icon: cannot write the icons below %s\n", argv[2]);
+            return 1;
+        }
+        return 0;
     }
     if (!path.endsWith(QStringLiteral(".ico"))) {
         if (!icon.save(path, "PNG")) {

@@ -138,7 +138,25 @@ bool isAbsoluteFolder(std::string_view text);
 std::string programFolder();
 
 // Test-only: make programFolder() answer `folder` instead (empty restores it).
+// The history folder is chosen again, and stays `folder` unless a user state
+// folder is given for testing too.
 void setProgramFolderForTesting(const std::string& folder);
+
+// The folder of the history files (with the lock, pending and kept files),
+// chosen once per process: the program folder when this user can create a
+// file there, else the user's own folder for program data ($XDG_STATE_HOME/tavrin,
+// by default ~/.local/state/tavrin; %LOCALAPPDATA%\Tavrin on Windows), created
+// when chosen. A history left in the user's folder by an earlier run keeps
+// being used while the program folder holds none, so that it can be undone
+// after the program folder became writable.
+std::string historyFolder();
+
+// The user's own folder for Tavrin's data; empty when the system names none.
+std::string userStateFolder();
+
+// Test-only: make userStateFolder() answer `folder` (empty restores it) and
+// choose the history folder again.
+void setUserStateFolderForTesting(const std::string& folder);
 
 // The ordinary, non-hidden files of `folder` whose names match `pattern`,
 // sorted by nameLess. Reading the folder can fail; then `error` says why.

@@ -16,8 +16,29 @@ std::vector<std::string> ordinaryFileNames(const std::string& folder, Status* er
 void readFolder(const std::string& folder, std::vector<std::string>* folders,
                 std::vector<std::string>* files, Status* error);
 
-// True when `folder` is the program folder itself, however it is written.
+// True when `a` and `b` name the same folder, however they are written.
+bool isSameFolder(const std::string& a, const std::string& b);
+
+// True when the program's own files may lie in `folder`: the program folder
+// or the history folder.
 bool isProgramFolder(const std::string& folder);
+
+// True when this process can create (and remove again) a file in `folder`.
+bool canCreateFileIn(const std::string& folder);
+
+// Creates `folder` and its missing parents, readable by their owner alone.
+Status makeFolders(const std::string& folder);
+
+// The user's folder for Tavrin's data as the system names it; empty when none.
+std::string systemStateFolder();
+
+// Test-only: the program folder was pointed elsewhere (`overridden`) or back;
+// the history folder is chosen again.
+void programFolderChangedForTesting(bool overridden);
+
+// The history folder for a program in `program` and a user state folder
+// `state` (empty when there is none): the rule historyFolder() applies.
+std::string chooseHistoryFolder(const std::string& program, const std::string& state);
 
 // Plain file handles for the numbered text files. None of the opens follows a
 // link at `path`: a link there is refused.

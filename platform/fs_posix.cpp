@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -430,6 +431,7 @@ std::string programFolder() {
 
 void setProgramFolderForTesting(const std::string& folder) {
     programFolderOverride = folder;
+    detail::programFolderChangedForTesting(!folder.empty());
 }
 
 namespace detail {
@@ -485,10 +487,51 @@ std::vector<std::string> ordinaryFileNames(const std::string& folder, Status* er
     return names;
 }
 
+bool isSameFolder(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
 bool isProgramFolder(const std::string& folder) {
-    struct stat a, b;
-    return ::stat(folder.c_str(), &a) == 0 && ::stat(programFolder().c_str(), &b) == 0 &&
-           a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    return isSameFolder(folder, programFolder()) || isSameFolder(folder, historyFolder());
+}
+
+// Permission bits, read-only mounts and access control lists all answer here,
+// as they will when the history is written.
+bool canCreateFileIn(const std::string& folder) {
+    char probe[64];
+    std::snprintf(probe, sizeof probe, "/.tavrin-probe-%ld", static_cast<long>(::getpid()));
+    const std::string path = folder + probe;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        return false;
+    }
+    ::close(fd);
+    return ::unlink(path.c_str()) == 0;
+}
+
+Status makeFolders(const std::string& folder) {
+    for (std::size_t at = folder.find('/', 1);; at = folder.find('/', at + 1)) {
+        const std::string part = folder.substr(0, at);
+        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
+            return fromErrno(errno);
+        }
+        if (at == std::string::npos) {
+            return Status::success();
+        }
+    }
+}
+
+// $XDG_STATE_HOME/tavrin, or ~/.local/state/tavrin; a relative setting is ignored.
+std::string systemStateFolder() {
+    if (const char* state = std::getenv("XDG_STATE_HOME"); state && state[0] == '/') {
+        return std::string(state) + "/tavrin";
+    }
+    if (const char* home = std::getenv("HOME"); home && home[0] == '/') {
+        return std::string(home) + "/.local/state/tavrin";
+    }
+    return {};
 }
 
 FileHandle openForOutput(const std::string& path, Status* error) {

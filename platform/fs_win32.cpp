@@ -264,6 +264,7 @@ std::string programFolder() {
 
 void setProgramFolderForTesting(const std::string& folder) {
     programFolderOverride = folder;
+    detail::programFolderChangedForTesting(!folder.empty());
 }
 
 namespace detail {
@@ -314,7 +315,7 @@ std::vector<std::string> ordinaryFileNames(const std::string& folder, Status* er
     return names;
 }
 
-bool isProgramFolder(const std::string& folder) {
+bool isSameFolder(const std::string& first, const std::string& second) {
     const auto full = [](const std::string& path) {
         const std::wstring wide = toWide(path);
         std::wstring out(MAX_PATH, L'\0');
@@ -330,10 +331,57 @@ bool isProgramFolder(const std::string& folder) {
         }
         return out;
     };
-    const std::wstring a = full(folder);
-    const std::wstring b = full(programFolder());
+    const std::wstring a = full(first);
+    const std::wstring b = full(second);
     return !a.empty() && CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
                                               static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+bool isProgramFolder(const std::string& folder) {
+    return isSameFolder(folder, programFolder()) || isSameFolder(folder, historyFolder());
+}
+
+// Asking for the rights is not enough here: a folder under Program Files may
+// grant them on paper and still refuse the file. Only a file made says yes.
+bool canCreateFileIn(const std::string& folder) {
+    const std::string path =
+        withSeparator(folder) + ".tavrin-probe-" + std::to_string(GetCurrentProcessId());
+    HANDLE file = CreateFileW(toWide(path).c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    CloseHandle(file);
+    return true;
+}
+
+Status makeFolders(const std::string& folder) {
+    const std::wstring wide = toWide(folder);
+    // Past the drive ("C:\") or the share ("\\server\share\").
+    std::size_t at = wide.find_first_of(L"\\/", wide.rfind(L':') == 1 ? 3 : 2);
+    if (wide.starts_with(L"\\\\")) {
+        at = wide.find_first_of(L"\\/", wide.find_first_of(L"\\/", 2) + 1);
+    }
+    for (;; at = wide.find_first_of(L"\\/", at + 1)) {
+        const std::wstring part = wide.substr(0, at);
+        if (!part.empty() && !CreateDirectoryW(part.c_str(), nullptr) &&
+            GetLastError() != ERROR_ALREADY_EXISTS) {
+            return fromError(GetLastError());
+        }
+        if (at == std::wstring::npos) {
+            return Status::success();
+        }
+    }
+}
+
+// %LOCALAPPDATA%\Tavrin: the user's own, never roaming, folder for program data.
+std::string systemStateFolder() {
+    wchar_t buffer[MAX_PATH * 2];
+    const DWORD n = GetEnvironmentVariableW(L"LOCALAPPDATA", buffer, MAX_PATH * 2);
+    if (n == 0 || n >= MAX_PATH * 2) {
+        return {};
+    }
+    return withSeparator(toUtf8(std::wstring(buffer, n))) + "Tavrin";
 }
 
 // Others may read the history while it is open, and the pending files can be

@@ -10,6 +10,7 @@ packages=(
     libgtest-dev libgmock-dev
     libglib2.0-dev qt6-translations-l10n
     fonts-ipafont-gothic fontconfig
+    dpkg-dev file
     "$@"
 )
 

@@ -2,8 +2,11 @@
 
 #include "engine/history.h"
 #include "engine/tavrinM.h"
+#include "platform/fs.h"
 
 #include <gmock/gmock.h>
+
+#include <fstream>
 
 using namespace tavrin;
 using namespace tavrin::testing;
@@ -31,6 +34,30 @@ TEST_F(RestoreTest, UndoesARunAndDeletesTheHistory) {
     EXPECT_EQ(r.restored, 3);
     EXPECT_TRUE(r.failed.empty());
     EXPECT_EQ(contents(), before);
+    EXPECT_TRUE(entries(prog).empty());
+}
+
+// A run where the program folder refused files wrote its history into the
+// user's folder; started again once the program folder is writable, the undo
+// still finds it there.
+TEST_F(RestoreTest, UndoFindsTheHistoryInTheUsersFolderAfterTheProgramFolderOpened) {
+    makeFiles({"a.jpg", "b.jpg"});
+    const auto before = contents();
+    const fs::path state = root / "state" / "tavrin";
+    fs::permissions(prog, fs::perms::owner_read | fs::perms::owner_exec);
+    if (std::ofstream(prog / "probe")) {
+        GTEST_SKIP() << "this user may write into a read-only folder (root?)";
+    }
+    platform::setUserStateFolderForTesting(utf8(state));
+    RecordingActions act;
+    ASSERT_EQ(RenameRun(inputs({"a.jpg", "b.jpg"}), act), RunEnding::Completed);
+    EXPECT_THAT(entries(state), ElementsAre("New.ini", "Old.ini"));
+
+    fs::permissions(prog, fs::perms::owner_all);
+    platform::setUserStateFolderForTesting(utf8(state)); // a new start
+    EXPECT_EQ(restore().restored, 2);
+    EXPECT_EQ(contents(), before);
+    EXPECT_TRUE(entries(state).empty());
     EXPECT_TRUE(entries(prog).empty());
 }
 

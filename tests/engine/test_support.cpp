@@ -174,6 +174,7 @@ void TempFolder::TearDown() {
         makeWritable(entry.path());
     }
     tavrinM::setMessageFunction({});
+    platform::setUserStateFolderForTesting({});
     platform::setProgramFolderForTesting({});
     platform::setHistoryCodePageForTesting(0);
     fs::permissions(prog, fs::perms::owner_all, ec);

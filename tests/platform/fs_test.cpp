@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -228,5 +229,88 @@ TEST(PlatformFolders, ProgramFolderHoldsTheTestExecutable) {
     setProgramFolderForTesting({});
     EXPECT_EQ(programFolder(), folder);
 }
+
+// The history stays beside the program where the user may write there; a
+// history the user's folder holds is used until it is undone, even once the
+// program folder has become writable, and one beside the program wins.
+TEST_F(PlatformFs, HistoryFolderIsWhereTheUserMayWriteAndTheLastHistoryLies) {
+    const std::string program = path("prog"), state = path("state");
+    struct Case {
+        const char* beside;  // a history file beside the program, or ""
+        const char* inState; // one in the user's folder, or ""
+        bool inProgram;
+    };
+    for (const Case c : {Case{"", "", true}, Case{"", "Old.ini", false},
+                         Case{"", "New.ini.kept", false}, Case{"Old.ini", "Old.ini", true}}) {
+        fs::remove_all(dir / "prog");
+        fs::remove_all(dir / "state");
+        fs::create_directories(dir / "prog");
+        fs::create_directories(dir / "state");
+        for (const auto& [folder, name] : {std::pair{program, c.beside}, {state, c.inState}}) {
+            if (*name != '\0') {
+                std::ofstream(fs::path(folder) / name) << "x";
+            }
+        }
+        EXPECT_EQ(detail::chooseHistoryFolder(program, state), c.inProgram ? program : state)
+            << c.beside << " / " << c.inState;
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir / "prog"), fs::directory_iterator{}),
+                  *c.beside == '\0' ? 0 : 1)
+            << "the probe is left";
+    }
+    EXPECT_EQ(detail::chooseHistoryFolder(program, ""), program);
+}
+
+// A program folder the user may not write: the user's folder, made with its
+// parents. Nobody, root included, can make a file below a file.
+TEST_F(PlatformFs, HistoryFolderOfAReadOnlyProgramFolderIsTheUsers) {
+    const std::string program = path("prog"), deep = path("home/.local/state/tavrin");
+    write("file", "");
+    EXPECT_EQ(detail::chooseHistoryFolder(path("file") + separator() + "prog", deep), deep);
+    EXPECT_TRUE(fs::is_directory(deep));
+    fs::remove_all(dir / "home");
+    fs::create_directories(dir / "prog");
+    fs::permissions(dir / "prog", fs::perms::owner_read | fs::perms::owner_exec);
+    const bool refused = !detail::canCreateFileIn(program);
+    if (refused) {
+        EXPECT_EQ(detail::chooseHistoryFolder(program, deep), deep);
+        EXPECT_TRUE(fs::is_directory(deep));
+    }
+    fs::permissions(dir / "prog", fs::perms::owner_all);
+    if (!refused) {
+        GTEST_SKIP() << "this user may write into a read-only folder (root?)";
+    }
+}
+
+// The choice is made once: a history that appears later moves nothing.
+TEST_F(PlatformFs, HistoryFolderIsChosenOnce) {
+    fs::create_directories(dir / "prog");
+    setProgramFolderForTesting(path("prog"));
+    EXPECT_EQ(historyFolder(), path("prog")) << "tests keep the history beside their program";
+    setUserStateFolderForTesting(path("state"));
+    EXPECT_EQ(historyFolder(), path("prog"));
+    fs::create_directories(dir / "state");
+    std::ofstream(dir / "state" / "Old.ini") << "x";
+    EXPECT_EQ(historyFolder(), path("prog"));
+    setUserStateFolderForTesting(path("state"));
+    EXPECT_EQ(historyFolder(), path("state"));
+    setUserStateFolderForTesting({});
+    setProgramFolderForTesting({});
+}
+
+#ifdef _WIN32
+TEST(PlatformFolders, UserStateFolderIsInLocalAppData) {
+    _putenv_s("LOCALAPPDATA", "C:\\Users\\u\\AppData\\Local");
+    EXPECT_EQ(userStateFolder(), "C:\\Users\\u\\AppData\\Local\\Tavrin");
+}
+#else
+// Run under ctest, one case per process: the changed environment goes with it.
+TEST(PlatformFolders, UserStateFolderFollowsXdg) {
+    ::setenv("HOME", "/home/u", 1);
+    ::setenv("XDG_STATE_HOME", "/s", 1);
+    EXPECT_EQ(userStateFolder(), "/s/tavrin");
+    ::setenv("XDG_STATE_HOME", "relative", 1);
+    EXPECT_EQ(userStateFolder(), "/home/u/.local/state/tavrin");
+}
+#endif
 
 } // namespace

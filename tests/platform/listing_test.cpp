@@ -122,6 +122,10 @@ TEST(Listing, ProgramFolderLeavesOutTheProgramsOwnFiles) {
     EXPECT_THAT(listFolder(folder).files, ElementsAre("a.ini", "New.ini2", "Old.ini.bak"));
     setProgramFolderForTesting((dir / "elsewhere").string());
     EXPECT_EQ(listFiles(folder, "*.*").size(), own.size() + 3);
+    // The user's folder holding the history, as the program folder refuses files.
+    setUserStateFolderForTesting(folder);
+    EXPECT_THAT(listFiles(folder, "*.*"), ElementsAre("a.ini", "New.ini2", "Old.ini.bak"));
+    setUserStateFolderForTesting({});
     setProgramFolderForTesting({});
     fs::remove_all(dir);
 }

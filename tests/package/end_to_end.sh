@@ -1,0 +1,145 @@
+#!/usr/bin/env bash
+# end_to_end.sh OUT
+# The installed /usr/bin/tavrin as a user other than root meets it, on the X
+# display in $DISPLAY: started in a folder of the user's home, driven with the
+# mouse and keyboard at the places the twips of the windows give (15 twips to
+# a pixel), it renames the .jpg files of a folder and undoes that. The program
+# folder is root's, so the history must go to the user's state folder and
+# nowhere else; every file must get its name and content back. Screenshots of
+# the main window and of the restore dialog go to OUT.
+set -euo pipefail
+out=$1
+mkdir -p "$out"
+[ "$(id -u)" -ne 0 ] || { echo "end_to_end: run me as a user other than root" >&2; exit 1; }
+
+state=${XDG_STATE_HOME:-$HOME/.local/state}/tavrin
+program_folder=$(dirname "$(dpkg -L tavrin | grep '/tavrin/tavrin$')")
+work=$HOME/tavrin-e2e
+folder=写真
+files=(memo.txt a.jpg b.jpg ｶﾒﾗ.jpg) # in the lists' order
+renamed=(memo.txt trip0.jpg trip1.jpg trip2.jpg)
+
+program=
+fail() {
+    echo "end_to_end: $*" >&2
+    import -window root "$out/failure.png" 2>/dev/null || true
+    [ -z "$program" ] || kill "$program" 2>/dev/null || true
+    exit 1
+}
+windows_named() { # mapped windows titled $1
+    local id
+    for id in $(xdotool search --name "^$1\$" 2>/dev/null); do
+        if xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable'; then
+            echo "$id"
+        fi
+    done
+}
+await_window() { # up to 20 s for a mapped window titled $1 other than those in $2
+    local id
+    for _ in $(seq 200); do
+        for id in $(windows_named "$1"); do
+            case " ${2:-} " in *" $id "*) ;; *)
+                echo "$id"
+                return 0
+                ;;
+            esac
+        done
+        sleep 0.1
+    done
+    return 1
+}
+geometry() {
+    xwininfo -id "$1" | awk '/Absolute upper-left X/{x=$4} /Absolute upper-left Y/{y=$4}
+        /Width:/{w=$2} /Height:/{h=$2} END{print x, y, w, h}'
+}
+ox=0 oy=0
+origin() { # the fixed $2 x $3 client area lies at the bottom of the window, below its menu
+    local x y w h
+    read -r x y w h < <(geometry "$1")
+    ox=$((x + (w - $2) / 2)) oy=$((y + h - $3 - (w - $2) / 2))
+}
+click() { # twips from the client's top left corner
+    xdotool mousemove $((ox + $1 / 15)) $((oy + $2 / 15)) click 1
+    sleep 0.4
+}
+shot() {
+    local x y w h
+    read -r x y w h < <(geometry "$1")
+    import -window root -crop "$((w + 16))x$((h + 40))+$((x - 8))+$((y - 32))" +repage "$out/$2"
+}
+confirm() { # the message box after $1
+    local box
+    box=$(await_window Tavrin "$main") || fail "no message after $1"
+    xdotool windowactivate --sync "$box" key Return 2>/dev/null || xdotool key Return
+    for _ in $(seq 200); do
+        xwininfo -id "$box" 2>/dev/null | grep -q 'Map State: IsViewable' || return 0
+        sleep 0.1
+    done
+    fail "the message box after $1 stayed"
+}
+
+[ ! -e "$state" ] || fail "$state is there before the first start"
+rm -rf "$work"
+mkdir -p "$work/$folder"
+for name in "${files[@]}"; do
+    printf 'content of %s' "$name" >"$work/$folder/$name"
+done
+
+(cd "$work" && exec /usr/bin/tavrin >/dev/null 2>&1) &
+program=$!
+main=$(await_window Tavrin) || fail "no main window"
+sleep 0.5
+origin "$main" 503 279
+click 1087 1050 # Dir1: the last entry is the folder with the files
+xdotool key End
+sleep 0.3
+xdotool key Return
+sleep 0.8
+click 6007 1147 # Get
+click 4840 630  # GetCN: txt is selected; jpg comes next
+xdotool key Down
+sleep 0.4
+click 6547 495 # NewNa
+xdotool type --delay 50 trip
+sleep 0.3
+shot "$main" main-window.png
+click 7087 1147 # Start
+confirm Start
+
+for i in "${!files[@]}"; do
+    [ "$(cat "$work/$folder/${renamed[$i]}" 2>/dev/null)" = "content of ${files[$i]}" ] ||
+        fail "${files[$i]} was not renamed to ${renamed[$i]}: $(ls "$work/$folder")"
+done
+[ "$(ls "$state")" = "$(printf 'New.ini\nOld.ini')" ] || fail "$state holds: $(ls -A "$state")"
+grep -q "trip2.jpg" "$state/New.ini" || fail "New.ini does not name trip2.jpg"
+[ -z "$(ls -A "$program_folder" | grep -v -x -e tavrin -e readme.txt)" ] ||
+    fail "$program_folder holds $(ls -A "$program_folder")"
+
+click 2272 1830 # the tab "ン"
+click 1327 2947 # ReNm
+dialog=$(await_window 復元確認) || fail "no restore dialog"
+sleep 0.5
+origin "$dialog" 410 311
+shot "$dialog" restore-dialog.png
+click 4087 4267 # 実行
+confirm 実行
+
+for i in "${!files[@]}"; do
+    [ "$(cat "$work/$folder/${files[$i]}" 2>/dev/null)" = "content of ${files[$i]}" ] ||
+        fail "${files[$i]} did not get its name and content back"
+done
+[ "$(ls "$work/$folder" | wc -l)" -eq "${#files[@]}" ] || fail "stray files: $(ls "$work/$folder")"
+[ -z "$(ls -A "$state")" ] || fail "the history is still there: $(ls -A "$state")"
+
+main=$(await_window Tavrin) || fail "the main window did not come back"
+sleep 0.5
+origin "$main" 503 279
+click 6547 1747 # End
+for _ in $(seq 100); do
+    kill -0 "$program" 2>/dev/null || break
+    sleep 0.1
+done
+kill -0 "$program" 2>/dev/null && fail "End did not end the program"
+program=
+rm -rf "$work"
+echo "end_to_end: renamed and restored ${#files[@]} files as $(id -un), history in $state"
