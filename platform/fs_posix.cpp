@@ -23,6 +23,7 @@ namespace {
 
 std::string programFolderOverride;
 bool folderWatches = true;
+int orderKeptOverride = -1;
 
 Status fromErrno(int err) {
     return Status::failure(std::strerror(err));
@@ -127,6 +128,36 @@ Status syncFolder(const std::string& folder) {
     const int err = ::fsync(fd) == 0 ? 0 : errno;
     ::close(fd);
     return err == 0 || cannotSync(err) ? Status::success() : fromErrno(err);
+}
+
+bool keepsOrderWith(const std::string& folder, const std::string& other) {
+    if (orderKeptOverride != -1) {
+        return orderKeptOverride == 1;
+    }
+    struct stat a, b;
+    struct statfs fsInfo;
+    if (::stat(folder.c_str(), &a) != 0 || ::stat(other.c_str(), &b) != 0 || a.st_dev != b.st_dev ||
+        ::statfs(folder.c_str(), &fsInfo) != 0) {
+        return false;
+    }
+    // jbd2 and the XFS log commit every change in the order it was made, and a
+    // sync commits all that came before it.
+    return fsInfo.f_type == EXT4_SUPER_MAGIC || fsInfo.f_type == XFS_SUPER_MAGIC;
+}
+
+void setOrderKeptForTesting(int kept) {
+    orderKeptOverride = kept;
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    return ::lstat(a.c_str(), &sa) == 0 && ::lstat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+bool isEmptyFile(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0;
 }
 
 bool isOrdinaryFile(const std::string& path, Status* error) {
@@ -392,7 +423,12 @@ Status FolderLock::acquire(const std::string& folder) {
         const int err = errno;
         ::close(fd);
         if (err == EWOULDBLOCK) {
-            return {Status::Kind::InUse, "ほかの Tavrin が変更履歴を使っています"};
+            return {Status::Kind::InUse, "ほかのプログラムが変更履歴を使っています"};
+        }
+        // No lock service (NFS without one): another machine may share the
+        // folder, so nothing goes on without the lock.
+        if (err == ENOLCK) {
+            return Status::failure("このフォルダーのファイルシステムではロックを使えません");
         }
         return fromErrno(err);
     }
@@ -522,8 +558,9 @@ Status readAll(FileHandle handle, std::string& content) {
     }
 }
 
-Status writeAll(FileHandle handle, std::string_view data) {
+Status writeAll(FileHandle handle, std::string_view data, std::size_t& written) {
     const int fd = static_cast<int>(handle);
+    written = 0;
     while (!data.empty()) {
         const ssize_t n = ::write(fd, data.data(), data.size());
         if (n < 0) {
@@ -533,6 +570,7 @@ Status writeAll(FileHandle handle, std::string_view data) {
             return fromErrno(errno);
         }
         data.remove_prefix(static_cast<std::size_t>(n));
+        written += static_cast<std::size_t>(n);
     }
     return Status::success();
 }

@@ -156,7 +156,7 @@ TEST_F(PlatformFs, FolderLockIsExclusive) {
     ASSERT_TRUE(first.acquire(dir.string()).ok());
     const Status busy = second.acquire(dir.string());
     EXPECT_TRUE(busy.inUse());
-    EXPECT_EQ(busy.reason, "ほかの Tavrin が変更履歴を使っています");
+    EXPECT_EQ(busy.reason, "ほかのプログラムが変更履歴を使っています");
     EXPECT_FALSE(second.held());
     first.release();
     EXPECT_TRUE(second.acquire(dir.string()).ok());
