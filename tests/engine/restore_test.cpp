@@ -204,7 +204,7 @@ TEST_F(RestoreTest, RestoreThatCannotChangeTheHistoryRenamesNothing) {
         ASSERT_TRUE(other.acquire(utf8(prog)).ok());
         const RestoreResult r = restore();
         EXPECT_EQ(r.problem, RestoreResult::Problem::Refused);
-        EXPECT_EQ(r.reason, "ほかの Tavrin が変更履歴を使っています");
+        EXPECT_EQ(r.reason, "ほかのプログラムが変更履歴を使っています");
         EXPECT_THAT(entries(dir), ElementsAre("n0.txt", "n1.txt"));
     }
     if (!makeUnwritable(prog / "Old.ini")) {
