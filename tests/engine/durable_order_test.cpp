@@ -19,10 +19,12 @@
 #include <gmock/gmock.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <map>
 #include <set>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 
 using namespace tavrin;
@@ -468,5 +470,48 @@ INSTANTIATE_TEST_SUITE_P(
                   "変更を中断しました：f16.jpg\n変更履歴を書き込めません：<prog>/New.ini\n<error>\n"
                   "途中までの変更は復元で元に戻せます。"}),
     [](const auto& info) { return std::string(info.param.label); });
+
+// A disk that fills up mid-batch: Old.ini is written short. The history is
+// cut back to whole pairs by its real size, so it still reads, and its undo
+// is what the message promises.
+TEST_F(RestoreOrderTest, FullDiskCutsTheHistoryBackToWholePairs) {
+    std::vector<std::string> listed;
+    for (int i = 0; i < 40; ++i) {
+        listed.push_back("a_long_original_name_" + std::to_string(i) + ".jpg");
+    }
+    makeFiles(listed);
+    const auto before = contents();
+    setBatchLimitForTesting(16);
+    std::uintmax_t limit = folderLine().size() + 200;
+    for (int i = 0; i < 16; ++i) {
+        limit += listed[static_cast<std::size_t>(i)].size() + 2;
+    }
+    const FixedRunInputs in = inputs(listed);
+    const fs::path shown = root / "message";
+    const TraceResult r = traceCalls(
+        [&] {
+            tavrinM::setMessageFunction([&](const std::string& text) { writeBytes(shown, text); });
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit size{limit, limit};
+            setrlimit(RLIMIT_FSIZE, &size);
+            RecordingActions act;
+            RenameRun(in, act);
+        },
+        [](const SystemCall&) { return Verdict{}; });
+    setBatchLimitForTesting(0);
+    ASSERT_TRUE(r.traced);
+    EXPECT_EQ(readBytes(shown), "変更を中断しました：" + listed[16] +
+                                    "\n変更履歴を書き込めません：" + utf8(prog / "Old.ini") + "\n" +
+                                    std::strerror(EFBIG) +
+                                    "\n途中までの変更は復元で元に戻せます。");
+    tavrinM::SetHistoryPaths();
+    const HistoryRead h = ReadHistory();
+    ASSERT_TRUE(h.ok) << h.reason;
+    EXPECT_EQ(h.pairs.size(), 16u);
+    const RestoreResult restored = RestoreNames();
+    EXPECT_EQ(restored.problem, RestoreResult::Problem::None);
+    EXPECT_EQ(restored.restored, 16);
+    EXPECT_EQ(contents(), before);
+}
 
 } // namespace
