@@ -514,4 +514,35 @@ TEST_F(RestoreOrderTest, FullDiskCutsTheHistoryBackToWholePairs) {
     EXPECT_EQ(contents(), before);
 }
 
+// A look at Old.ini that fails is no answer that there is none: a run that
+// then renames nothing (a clash at its first file) leaves the history it found.
+TEST_F(RestoreOrderTest, FailedLookAtTheHistoryIsNotNoHistory) {
+    if (!canFailCalls) {
+        GTEST_SKIP() << "a call can be made to fail on x86-64 only";
+    }
+    writeHistory({{"x.jpg", "y.jpg"}});
+    const std::string oldBefore = oldIni(), newBefore = newIni();
+    makeFiles({"a.jpg", "photo0.jpg"});
+    const FixedRunInputs in = inputs({"a.jpg"});
+    const std::string oldPath = utf8(prog / "Old.ini");
+    for (int failing = 1; failing <= 3; ++failing) {
+        int looks = 0;
+        const TraceResult r = traceCalls(
+            [&] {
+                RecordingActions act;
+                RenameRun(in, act);
+            },
+            [&](const SystemCall& c) {
+                const bool look = c.nr == SYS_newfstatat &&
+                                  (c.args[3] & AT_SYMLINK_NOFOLLOW) != 0 &&
+                                  childString(c.pid, c.args[1]) == oldPath;
+                return Verdict{false, look && ++looks == failing ? EIO : 0};
+            });
+        ASSERT_TRUE(r.traced);
+        EXPECT_EQ(oldIni(), oldBefore) << "look " << failing << " failed";
+        EXPECT_EQ(newIni(), newBefore) << "look " << failing << " failed";
+        EXPECT_THAT(entries(dir), ::testing::ElementsAre("a.jpg", "photo0.jpg"));
+    }
+}
+
 } // namespace
