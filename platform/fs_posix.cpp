@@ -599,24 +599,47 @@ void closeHandle(FileHandle handle) {
 Status renameByReservation(const std::string& from, const std::string& to) {
     // Taking the name first means a file that appears meanwhile finds it taken,
     // instead of being replaced by the rename.
-    const int fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    const int fd = ::open(to.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
         return errno == EEXIST ? exists() : fromErrno(errno);
     }
-    struct stat reserved;
+    struct stat reserved, st;
     const bool known = ::fstat(fd, &reserved) == 0;
+    const auto stillReserved = [&] {
+        return known && ::lstat(to.c_str(), &st) == 0 && st.st_dev == reserved.st_dev &&
+               st.st_ino == reserved.st_ino && st.st_size == 0;
+    };
+    // Another program may have saved a file under the name meanwhile: it is theirs.
+    if (!stillReserved()) {
+        ::close(fd);
+        return exists();
+    }
+    if (::rename(from.c_str(), to.c_str()) != 0) {
+        const int err = errno;
+        if (stillReserved()) { // give the name back, but only while it is the empty file made above
+            ::unlink(to.c_str());
+        }
+        ::close(fd);
+        return fromErrno(err);
+    }
+    // Written into just before the rename replaced it: the file goes back, and
+    // what was written there takes the name again.
+    if (::fstat(fd, &st) == 0 && st.st_size > 0 && ::access(from.c_str(), F_OK) != 0 &&
+        ::rename(to.c_str(), from.c_str()) == 0) {
+        const int copy = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        std::string content;
+        if (copy >= 0 && ::lseek(fd, 0, SEEK_SET) == 0 && readAll(fd, content).ok()) {
+            std::size_t written = 0;
+            writeAll(copy, content, written);
+        }
+        if (copy >= 0) {
+            ::close(copy);
+        }
+        ::close(fd);
+        return exists();
+    }
     ::close(fd);
-    if (::rename(from.c_str(), to.c_str()) == 0) {
-        return Status::success();
-    }
-    const int err = errno;
-    // Give the name back, but only while it is still the empty file made above.
-    struct stat st;
-    if (known && ::lstat(to.c_str(), &st) == 0 && st.st_dev == reserved.st_dev &&
-        st.st_ino == reserved.st_ino && st.st_size == 0) {
-        ::unlink(to.c_str());
-    }
-    return fromErrno(err);
+    return Status::success();
 }
 
 } // namespace detail

@@ -201,6 +201,23 @@ TEST_F(PlatformFs, RenameByReservationNeverReplacesAFileThatAppears) {
     EXPECT_FALSE(created) << "the name was free while the rename was under way";
     EXPECT_EQ(read("b.txt"), "alpha");
     EXPECT_FALSE(fs::exists(dir / "a.txt"));
+
+    // Another program saves into the reserved file just as the rename is issued:
+    // what it saved keeps the name, and the file keeps its old one.
+    const tavrin::testing::TraceResult saved = tavrin::testing::runTraced(
+        [this] {
+            const Status s = detail::renameByReservation(path("b.txt"), path("c.txt"));
+            ::_exit(s.targetExists() ? 0 : 1);
+        },
+        [&, renames = 0](long, long nr) mutable {
+            if ((nr == SYS_rename || nr == SYS_renameat || nr == SYS_renameat2) && ++renames == 1) {
+                write("c.txt", "saved meanwhile");
+            }
+            return false;
+        });
+    ASSERT_TRUE(saved.traced);
+    EXPECT_EQ(read("b.txt"), "alpha");
+    EXPECT_EQ(read("c.txt"), "saved meanwhile");
 }
 #endif
 
