@@ -435,7 +435,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 in.NewExt = "jpg";
                             },
                             0,
-                            2,
+                            caseIgnored ? 1 : 2,
                             caseIgnored ? RunEnding::NameClash : RunEnding::Completed,
                             caseIgnored ? std::vector<std::string>{"X.jpg", "x.one"}
                                         : std::vector<std::string>{"X.jpg", "x.jpg"}},

@@ -157,6 +157,9 @@ TEST_F(RestoreTest, LeftoversGoAndWhatCannotBePairedIsKept) {
          {"New.ini", "New.ini.kept", "Old.ini", "Old.ini.kept"}},
     };
     for (const auto& c : cases) {
+        if (&c == &cases.front() && sep() == "\\") {
+            continue; // links of the fallback rename are a POSIX matter (Wine renames them away)
+        }
         fs::remove_all(dir);
         fs::remove_all(prog);
         fs::create_directory(dir);
