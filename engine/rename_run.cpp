@@ -532,7 +532,8 @@ private:
         lock_.release();
         const history::SyncFigures syncs = history::syncFigures();
         figures.fileSyncs = syncs.files - syncsBefore_.files;
-        figures.folderSyncs = syncs.folders - syncsBefore_.folders;
+        figures.userFolderSyncs = syncs.userFolders - syncsBefore_.userFolders;
+        figures.folderSyncs = syncs.folders - syncsBefore_.folders - figures.userFolderSyncs;
         figures.syncSeconds = syncs.seconds - syncsBefore_.seconds;
     }
 
