@@ -62,7 +62,8 @@ std::string throughFirstDot(const std::string& name) {
     return dot == std::string::npos ? std::string() : name.substr(0, dot + 1);
 }
 
-// The old name up to and including its first ".", then the new extension.
+// The old name up to and including its first ".", then the new extension;
+// sets DotPos to where that "." is.
 std::string extensionOnlyName(const std::string& oldName, const std::string& ext) {
     const std::string kept = throughFirstDot(oldName);
     tavrinM::DotPos = static_cast<long>(platform::codePointCount(kept));
@@ -161,7 +162,9 @@ bool checksPass(const RunInputs& in, RunActions& act) {
     return true;
 }
 
-// The new name of file `index`, by the options as they stand now.
+// The new name of file `index`, by the options as they stand now. Sets
+// OldName, NameNum and RndNum (a random number drawn) and, for an
+// extension-only name, DotPos.
 std::string composeName(const RunInputs& in, long index) {
     using namespace tavrinM;
     const bool kaC = in.nameAndExtension();
