@@ -166,6 +166,25 @@ TEST_F(PlatformFs, FolderLockIsExclusive) {
 }
 
 #ifndef _WIN32
+// A folder whose file system gives no locks (NFS without a lock service) may
+// be shared with another machine: no lock, and the reason in Japanese.
+TEST_F(PlatformFs, FolderWithoutLocksIsRefused) {
+    if (!tavrin::testing::canFailCalls) {
+        GTEST_SKIP() << "a call can be made to fail on x86-64 only";
+    }
+    const tavrin::testing::TraceResult r = tavrin::testing::traceCalls(
+        [this] {
+            FolderLock lock;
+            const Status s = lock.acquire(dir.string());
+            write("answer", lock.held() ? "held" : s.reason);
+        },
+        [](const tavrin::testing::SystemCall& c) {
+            return tavrin::testing::Verdict{false, c.nr == SYS_flock ? ENOLCK : 0};
+        });
+    ASSERT_TRUE(r.traced);
+    EXPECT_EQ(read("answer"), "このフォルダーのファイルシステムではロックを使えません");
+}
+
 // Where a file system has neither RENAME_NOREPLACE nor hard links, the rename
 // reserves the target name first and renames onto that empty file of its own.
 TEST_F(PlatformFs, RenameByReservationNeverReplacesAFileThatAppears) {
