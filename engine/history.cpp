@@ -2,8 +2,11 @@
 #include "engine/history_files.h"
 #include "engine/tavrinM.h"
 #include "platform/textfile.h"
+#include "platform/unicode.h"
 
 #include <algorithm>
+#include <chrono>
+#include <unordered_set>
 
 namespace tavrin {
 
@@ -16,6 +19,14 @@ using history::oldFile;
 using history::oldKeptFile;
 using Problem = RestoreResult::Problem;
 
+const char* const msgUnusable = "ファイル名として使えない名前です";
+const char* const msgUnpaired = "New.ini に対になる名前がありません";
+
+// How many pairs a restore renames before it makes them durable and cuts them
+// off together, at most, and for how long.
+constexpr long batchPairs = 4096;
+constexpr auto batchTime = std::chrono::milliseconds(16);
+
 // The kept files of one pass: the pairs it could not restore, in the order it met them.
 class KeptPairs {
 public:
@@ -24,7 +35,10 @@ public:
 
     bool any() const { return opened_; }
 
-    platform::Status add(const HistoryPair& pair) {
+    // Adds a pair and makes the kept files durable, so that the pair survives
+    // a power cut once it leaves Old.ini. `failedPath` names the file that failed.
+    platform::Status add(const HistoryPair& pair, std::string& failedPath) {
+        failedPath = files_.oldKept;
         if (!opened_) {
             for (const auto& [number, path] : {std::pair{oldKeptFile, &files_.oldKept},
                                                std::pair{newKeptFile, &files_.newKept}}) {
@@ -34,13 +48,24 @@ public:
                 }
             }
             opened_ = true;
+            if (auto s = platform::syncFolder(platform::historyFolder()); !s.ok()) {
+                return s;
+            }
         }
         platform::Status s;
         if (pair.folder != folder_) {
             s = writeBoth("-" + pair.folder, "-" + pair.folder);
             folder_ = s.ok() ? pair.folder : std::string();
         }
-        return s.ok() ? writeBoth(pair.oldName, pair.newName) : s;
+        s = s.ok() ? writeBoth(pair.oldName, pair.newName) : s;
+        for (const auto& [number, path] :
+             {std::pair{newKeptFile, &files_.newKept}, std::pair{oldKeptFile, &files_.oldKept}}) {
+            if (s.ok()) {
+                failedPath = *path;
+                s = tf::sync(number);
+            }
+        }
+        return s;
     }
 
     void close() {
@@ -59,11 +84,58 @@ private:
     std::string folder_;
 };
 
-// Cuts a pair, and whatever follows it, off both history files. Old.ini goes
-// first: a New.ini line left over at the end is ignored by the readers.
-platform::Status cutOff(const history::PlacedPair& pair) {
+// Cuts a pair, and whatever follows it, off both history files, once the
+// renames of the pass are durable. Old.ini goes first: a New.ini line left
+// over at the end is ignored by the readers. Where a folder had to be synced
+// for that, the cut is synced too, so that no later rename into a name these
+// pairs freed can outlast it in a power cut.
+platform::Status cutOff(const history::PlacedPair& pair, history::UserFolders& folders,
+                        std::string& failedPath) {
+    bool synced = false;
+    if (auto s = folders.makeDurable(failedPath, &synced); !s.ok()) {
+        return s;
+    }
+    failedPath = tavrinM::OldIniPath;
     platform::Status s = tf::truncate(oldFile, pair.oldStart);
-    return s.ok() ? tf::truncate(newFile, pair.newStart) : s;
+    if (s.ok() && synced) {
+        s = tf::sync(oldFile);
+    }
+    if (!s.ok()) {
+        return s;
+    }
+    failedPath = tavrinM::NewIniPath;
+    return tf::truncate(newFile, pair.newStart);
+}
+
+// Gives the file of `pair` its old name back. True when it has it: renamed
+// now, or found as it was (a restore stopped between a rename and its cut, a
+// run stopped between recording a pair and renaming its file), or beside a
+// leftover of a rename killed half-way on a file system without a no-replace
+// rename, which is removed: a second name of the same file (between link and
+// unlink) or the empty file that reserved the new name.
+bool restoreOne(const HistoryPair& pair, std::string& reason) {
+    if (pair.newName.empty()) {
+        reason = msgUnpaired;
+        return false;
+    }
+    if (!isUsableName(pair.oldName) || !isUsableName(pair.newName)) {
+        reason = msgUnusable;
+        return false;
+    }
+    const std::string from = pair.folder + pair.newName;
+    const std::string to = pair.folder + pair.oldName;
+    const platform::Status renamed = platform::renameNoReplace(from, to);
+    if (renamed.ok()) {
+        return true;
+    }
+    reason = renamed.reason;
+    if (!platform::entryExists(from) && platform::entryExists(to)) {
+        return true;
+    }
+    const bool leftover =
+        renamed.targetExists() && (platform::sameFile(from, to) ||
+                                   (platform::isEmptyFile(from) && platform::entryExists(to)));
+    return leftover && platform::removeFile(from).ok();
 }
 
 RestoreResult withProblem(RestoreResult result, Problem problem, const std::string& path,
@@ -113,36 +185,66 @@ RestoreResult RestoreNames() {
                            history.path, history.reason);
     }
 
-    // Last rename first, so a file that took a name another had just left comes back right.
+    // Last rename first, so a file that took a name another had just left
+    // comes back right. Restored pairs are cut off in batches; a batch ends
+    // before a pair whose old name a pair of the batch has just freed, so
+    // that a pair left uncut by a kill still reads as restored, and at a pair
+    // that cannot be restored, which is kept and cut on its own.
     const history::Files files = history::files();
     KeptPairs kept(files);
+    history::UserFolders folders;
+    const history::PlacedPair* uncut = nullptr; // the earliest restored pair not cut yet
+    std::unordered_set<std::string> freed;      // the names the uncut pairs freed
+    long batchSize = 0;
+    auto batchStart = std::chrono::steady_clock::now();
+    const auto cutUncut = [&] {
+        if (uncut == nullptr) {
+            return true;
+        }
+        if (auto s = cutOff(*uncut, folders, failedPath); !s.ok()) {
+            result = withProblem(std::move(result), Problem::Stopped, failedPath, s.reason);
+            return false;
+        }
+        uncut = nullptr;
+        freed.clear();
+        batchSize = 0;
+        batchStart = std::chrono::steady_clock::now();
+        return true;
+    };
     for (auto it = history.pairs.rbegin(); it != history.pairs.rend(); ++it) {
         FolderPath = it->folder;
         OldName = it->oldName;
         NewName = it->newName;
-        bool restored = false;
-        std::string reason = "ファイル名として使えない名前です";
-        if (isUsableName(OldName) && isUsableName(NewName)) {
-            const std::string from = FolderPath + NewName;
-            const std::string to = FolderPath + OldName;
-            const platform::Status renamed = platform::renameNoReplace(from, to);
-            // Already as it was: a restore stopped between a rename and its cut, or
-            // a run stopped between recording a pair and renaming its file.
-            restored = renamed.ok() || (!platform::entryExists(from) && platform::entryExists(to));
-            reason = renamed.reason;
+        if ((freed.count(platform::foldedKey(FolderPath + OldName)) != 0 ||
+             batchSize >= batchPairs ||
+             std::chrono::steady_clock::now() - batchStart >= batchTime) &&
+            !cutUncut()) {
+            break;
         }
-        if (restored) {
+        std::string reason;
+        if (restoreOne(*it, reason)) {
+            folders.renamedIn(FolderPath);
             ++result.restored;
-        } else if (auto s = kept.add(*it); !s.ok()) {
-            result = withProblem(std::move(result), Problem::Stopped, files.oldKept, s.reason);
-            break;
-        } else {
-            result.failed.push_back({*it, reason});
+            uncut = &*it;
+            freed.insert(platform::foldedKey(FolderPath + NewName));
+            ++batchSize;
+            continue;
         }
-        if (auto s = cutOff(*it); !s.ok()) {
-            result = withProblem(std::move(result), Problem::Stopped, OldIniPath, s.reason);
+        if (!cutUncut()) {
             break;
         }
+        if (auto s = kept.add(*it, failedPath); !s.ok()) {
+            result = withProblem(std::move(result), Problem::Stopped, failedPath, s.reason);
+            break;
+        }
+        result.failed.push_back({*it, reason});
+        if (auto s = cutOff(*it, folders, failedPath); !s.ok()) {
+            result = withProblem(std::move(result), Problem::Stopped, failedPath, s.reason);
+            break;
+        }
+    }
+    if (result.problem == Problem::None) {
+        cutUncut();
     }
     kept.close();
     tf::close(oldFile);

@@ -113,11 +113,26 @@ Lines parseLines(int oldN, int newN, const std::string& oldPath, const std::stri
             newRead = tf::readLine(newN, newLine, &newComplete);
         }
         if (!newComplete) {
-            if (lastOld || kept) {
-                out.inStep = false;
+            out.inStep = false;
+            if (kept) {
                 break; // the partner was never written
             }
-            return failed(newPath, msgNewEndsEarly);
+            if (!lastOld) {
+                return failed(newPath, msgNewEndsEarly);
+            }
+            if (folderLine) {
+                break;
+            }
+            // A whole name line without a partner: New.ini is written and made
+            // durable before Old.ini, so no writer of ours leaves this. It is
+            // listed with no new name, so that it is reported and kept.
+            PlacedPair pair;
+            pair.folder = folder;
+            pair.oldName = std::move(oldLine);
+            pair.oldStart = oldStart;
+            pair.newStart = newStart;
+            out.pairs.push_back(std::move(pair));
+            break;
         }
         if (!newRead.ok()) {
             return failed(newPath, newRead.reason);
@@ -155,7 +170,11 @@ Lines parseFiles(int oldN, int newN, const std::string& oldPath, const std::stri
     }
     const platform::Status newOpened = tf::open(newN, newPath, mode);
     Lines lines = parseLines(oldN, newN, oldPath, newPath, kept);
-    if (lines.ok && !newOpened.ok() && lines.nameLines > 0 && !kept) {
+    // A kept New.ini that is there but cannot be read would leave its pairs
+    // out, and they would be dropped as never written.
+    if (lines.ok && !newOpened.ok() &&
+        (lines.nameLines > 0 ||
+         (kept && platform::entryKind(newPath) != platform::EntryKind::None))) {
         lines = failed(newPath, newOpened.reason);
     }
     if (mode != tf::Mode::Update || !lines.ok) {
@@ -286,7 +305,7 @@ platform::Status writePending(const Files& f, const std::string& folder,
         }
     }
     if (auto s = syncFolder(); !s.ok()) {
-        failedPath = f.oldPending;
+        failedPath = f.oldPath;
         removePending(f);
         return s;
     }
@@ -391,7 +410,9 @@ platform::Status NewHistory::start(const std::string& folder, std::string& faile
         return s;
     }
     // The history is replaced by a rename, which would take the place of a link or
-    // folder there without a word; such a thing is not the history.
+    // folder there without a word; such a thing is not the history. Only "not
+    // there" means there is no history: a failed look refuses the run.
+    bool oldThere = false;
     for (const std::string* path : {&f.oldPath, &f.newPath}) {
         failedPath = *path;
         platform::Status error;
@@ -399,6 +420,7 @@ platform::Status NewHistory::start(const std::string& folder, std::string& faile
         if (!error.ok()) {
             return error;
         }
+        oldThere = oldThere || (path == &f.oldPath && kind != platform::EntryKind::None);
         if (kind == platform::EntryKind::Link) {
             return platform::Status::failure("シンボリックリンクなので開けません");
         }
@@ -409,7 +431,7 @@ platform::Status NewHistory::start(const std::string& folder, std::string& faile
     if (auto s = writePending(f, folder, {}, failedPath); !s.ok()) {
         return s;
     }
-    if (platform::entryExists(f.oldPath)) {
+    if (oldThere) {
         return platform::Status::success();
     }
     if (auto s = replaceWithPending(f, failedPath); !s.ok()) {
@@ -437,12 +459,10 @@ platform::Status NewHistory::add(const std::string& oldName, const std::string& 
     return s;
 }
 
+// The file the user knows, also while the history is pending.
 std::string NewHistory::path(int number) const {
     const Files f = files();
-    if (number == oldFile) {
-        return replaced_ ? f.oldPath : f.oldPending;
-    }
-    return replaced_ ? f.newPath : f.newPending;
+    return number == oldFile ? f.oldPath : f.newPath;
 }
 
 // New.ini is made durable before Old.ini is written to, and Old.ini is cut
@@ -507,6 +527,46 @@ void NewHistory::drop() {
 void NewHistory::close() {
     tf::close(oldFile);
     tf::close(newFile);
+}
+
+void UserFolders::renamedIn(const std::string& folder) {
+    if (folder != last_) {
+        last_ = folder;
+        const auto known = std::find_if(known_.begin(), known_.end(),
+                                        [&](const auto& entry) { return entry.first == folder; });
+        lastOrdered_ =
+            known != known_.end()
+                ? known->second
+                : known_
+                      .emplace_back(folder,
+                                    platform::keepsOrderWith(folder, platform::historyFolder()))
+                      .second;
+        lastUnsynced_ = std::find(unsynced_.begin(), unsynced_.end(), folder) != unsynced_.end();
+    }
+    if (!lastOrdered_ && !lastUnsynced_) {
+        unsynced_.push_back(folder);
+        lastUnsynced_ = true;
+    }
+}
+
+platform::Status UserFolders::makeDurable(std::string& failedPath, bool* synced) {
+    if (synced != nullptr) {
+        *synced = !unsynced_.empty();
+    }
+    while (!unsynced_.empty()) {
+        const auto start = Clock::now();
+        platform::Status s = platform::syncFolder(unsynced_.back());
+        timed(start);
+        ++figures.folders;
+        ++figures.userFolders;
+        if (!s.ok()) {
+            failedPath = unsynced_.back();
+            return s;
+        }
+        unsynced_.pop_back();
+    }
+    lastUnsynced_ = false;
+    return platform::Status::success();
 }
 
 SyncFigures syncFigures() {

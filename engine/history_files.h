@@ -3,23 +3,31 @@
 //
 // A new history is first written to the pending files (Old.ini.new and
 // New.ini.new), then moved into place: New.ini.new first, then Old.ini.new.
-// Pending files count once they read in step (the same folder lines, as many
-// lines in each) and hold a pair: a run writes its folder lines and its first
-// batch of pairs there, so that a run that renames nothing leaves the history
-// it found; a rewrite writes the whole of New.ini.new before Old.ini.new.
-// Pending files that do not count yet are dropped; a lone Old.ini.new, in step
-// with the New.ini beside it, was half moved and is finished.
+//
+// When pending files count, in full:
+// - Both pending files there: they count when they read in step (the same
+//   folder lines at the same places, as many lines in each) and their first
+//   pair was renamed (its old name gone or its new name taken). A run writes
+//   its folder lines and first batch there, so that a run that renames
+//   nothing leaves the history it found; a rewrite writes the whole of
+//   New.ini.new before Old.ini.new. Counting pending files take the
+//   history's place before anything else is written.
+// - Old.ini.new alone: a move was half done. It is finished only when it is
+//   in step with the New.ini beside it, which it was written with.
+// - Anything else (New.ini.new alone, files out of step, no pair, a first
+//   pair never renamed) does not count and is dropped.
 //
 // Whatever is written is made durable before anything depends on it: the
 // files and their folder before a rename they record, and the folder again
-// once they are moved into place.
+// once they are moved into place. The user's folder is made durable too
+// before the history relies on its renames (see UserFolders).
 //
-// A restore cuts each pair it has dealt with off the end of both files. A
-// pair it cannot restore is first added to the kept files (Old.ini.kept and
-// New.ini.kept), then cut; the history is the pairs still in Old.ini followed
-// by the kept ones, and the restore writes them back as one history when it
-// ends. Moving a new history into place deletes the kept files, which belong
-// to the history it replaces.
+// A restore cuts each batch of pairs it has dealt with off the end of both
+// files. A pair it cannot restore is first added to the kept files
+// (Old.ini.kept and New.ini.kept), made durable, then cut; the history is the
+// pairs still in Old.ini followed by the kept ones, and the restore writes
+// them back as one history when it ends. Moving a new history into place
+// deletes the kept files, which belong to the history it replaces.
 #pragma once
 
 #include "engine/history.h"
@@ -121,11 +129,38 @@ private:
     bool dropped_ = false;
 };
 
+// The user's folders where files were renamed since they were last made
+// durable. A history that relies on those renames (a new one replacing the
+// old, a pair taking a name a rename freed, a restore cutting pairs off or
+// deleting the history) must not outlast them in a power cut. Where a folder
+// and the history folder share one journalling file system that keeps its
+// changes in order (platform::keepsOrderWith), the history's own syncs come
+// after the renames and commit them too: nothing more is done, and a run or
+// chain costs no more than without. Elsewhere (two disks, FAT or exFAT on a
+// card) the folder is synced once per batch.
+class UserFolders {
+public:
+    // After a rename in `folder` (with its separator). Cheap when repeated.
+    void renamedIn(const std::string& folder);
+
+    // Makes the renames so far durable; `synced` tells whether a folder had
+    // to be synced for it (and the history's next change should be too).
+    platform::Status makeDurable(std::string& failedPath, bool* synced = nullptr);
+
+private:
+    std::string last_;
+    bool lastOrdered_ = true;
+    bool lastUnsynced_ = false;                       // last_ is among unsynced_
+    std::vector<std::pair<std::string, bool>> known_; // folder, keeps order
+    std::vector<std::string> unsynced_;
+};
+
 // How often and how long the history was made durable, since the program
 // started: the benchmark reports it.
 struct SyncFigures {
-    long files = 0;   // files made durable
-    long folders = 0; // folders made durable
+    long files = 0;       // files made durable
+    long folders = 0;     // folders made durable
+    long userFolders = 0; // of them, the user's folders
     double seconds = 0;
 };
 SyncFigures syncFigures();

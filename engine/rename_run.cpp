@@ -62,7 +62,8 @@ std::string throughFirstDot(const std::string& name) {
     return dot == std::string::npos ? std::string() : name.substr(0, dot + 1);
 }
 
-// The old name up to and including its first ".", then the new extension.
+// The old name up to and including its first ".", then the new extension;
+// sets DotPos to where that "." is.
 std::string extensionOnlyName(const std::string& oldName, const std::string& ext) {
     const std::string kept = throughFirstDot(oldName);
     tavrinM::DotPos = static_cast<long>(platform::codePointCount(kept));
@@ -161,7 +162,9 @@ bool checksPass(const RunInputs& in, RunActions& act) {
     return true;
 }
 
-// The new name of file `index`, by the options as they stand now.
+// The new name of file `index`, by the options as they stand now. Sets
+// OldName, NameNum and RndNum (a random number drawn) and, for an
+// extension-only name, DotPos.
 std::string composeName(const RunInputs& in, long index) {
     using namespace tavrinM;
     const bool kaC = in.nameAndExtension();
@@ -242,10 +245,12 @@ struct Batch {
 // Composes the run's files batch by batch, in list order, and queues their
 // pairs. Only pairs whose new names are free go on record ahead of their
 // renames: a batch ends before a file whose new name is taken, by an entry of
-// the folder or by an earlier file of the batch, and that file is recorded
-// and tried on its own. So a pair whose rename never happened (a process
-// killed, a power cut) names a file that still has its old name, and a new
-// name nothing has.
+// the folder or by an earlier file of the batch, and that file starts the
+// next batch, once the renames before it have freed the name or not. A file
+// whose new name is still taken there is never recorded: the run stops at it
+// with the clash. So a pair whose rename never happened (a process killed, a
+// power cut) names a file that still has its old name, and a new name
+// nothing has.
 class Composer {
 public:
     Composer(const RunInputs& in, history::NewHistory& history)
@@ -269,10 +274,17 @@ public:
                 break;
             }
             std::string key = platform::foldedKey(file.newName);
-            const bool isTaken = taken(key, file.newName);
-            if (isTaken && !batch.files.empty()) {
-                carried_ = std::move(file);
-                break;
+            if (taken(key, file.newName)) {
+                if (batch.files.empty()) {
+                    stopIfTaken(batch, file);
+                }
+                if (batch.stops) {
+                    break;
+                }
+                if (!batch.files.empty()) {
+                    carried_ = std::move(file);
+                    break;
+                }
             }
             file.place = history_.end();
             if (auto s = history_.add(file.oldName, file.newName); !s.ok()) {
@@ -285,7 +297,7 @@ public:
             const bool full = batchLimit > 0
                                   ? size >= batchLimit
                                   : size >= batchFiles || Clock::now() - start >= batchTime;
-            if (isTaken || full) {
+            if (full) {
                 break;
             }
         }
@@ -308,6 +320,18 @@ private:
             return false;
         }
         return true;
+    }
+
+    // The first file of a batch whose new name looked taken: the folder is
+    // asked again, and the run stops there unless the name is free after all.
+    static void stopIfTaken(Batch& batch, const Planned& file) {
+        platform::Status error;
+        const bool isTaken = platform::entryExists(tavrinM::FolderPath + file.newName, &error);
+        if (!error.ok()) {
+            stopAt(batch, file.oldName, {true, false, error.reason});
+        } else if (isTaken) {
+            stopAt(batch, file.oldName, {true, true, {}});
+        }
     }
 
     static void stopAt(Batch& batch, const std::string& oldName, Failure why) {
@@ -336,7 +360,8 @@ private:
     std::unordered_set<std::string> claimed_;
 };
 
-// The file in hand: the shared state as it was when the file was composed.
+// The file in hand: sets ListIdx, OldName, NewName, NameNum, RndNum and
+// DotPos to what they were when the file was composed.
 void takeUp(const Planned& file) {
     using namespace tavrinM;
     ListIdx = file.index;
@@ -347,131 +372,208 @@ void takeUp(const Planned& file) {
     DotPos = file.dotPos;
 }
 
-} // namespace
+// One run, from its lock to its ending, in the steps RenameRun takes.
+class Run {
+public:
+    Run(const RunInputs& in, RunActions& act) : in_(in), act_(act) {}
 
-RunEnding RenameRun(const RunInputs& in, RunActions& act) {
-    using namespace tavrinM;
-    if (!checksPass(in, act)) {
-        return RunEnding::Refused;
-    }
-
-    ResetState();
-    BaseName = in.baseName();
-    const long count = in.fileCount();
-    act.setProgressRange(0, count);
-    FolderPath = folderPathOf(in);
-    platform::random::seedFromClock();
-    SetHistoryPaths();
-
-    figures = {};
-    const history::SyncFigures syncsBefore = history::syncFigures();
-    // One process at a time: a second one finds the history locked and touches nothing.
-    platform::FolderLock lock;
-    history::NewHistory history;
-    std::string failedPath = OldIniPath;
-    platform::Status started = lock.acquire(platform::historyFolder());
-    if (started.ok()) {
-        started = history.start(FolderPath, failedPath);
-    }
-    if (!started.ok()) {
-        history.close();
-        show("変更履歴を書き込めないため、変更を中止しました：" + failedPath + "\n" +
-             started.reason);
-        act.setProgressValue(0);
+    // Sets BaseName, FolderPath, OldIniPath and NewIniPath, takes the lock and
+    // starts the new history; false (the message shown) when it cannot.
+    bool start() {
+        using namespace tavrinM;
         ResetState();
-        return RunEnding::HistoryFailed;
+        BaseName = in_.baseName();
+        act_.setProgressRange(0, in_.fileCount());
+        FolderPath = folderPathOf(in_);
+        platform::random::seedFromClock();
+        SetHistoryPaths();
+        figures = {};
+        syncsBefore_ = history::syncFigures();
+        // One process at a time: a second one finds the history locked and touches nothing.
+        std::string failedPath = OldIniPath;
+        platform::Status started = lock_.acquire(platform::historyFolder());
+        if (started.ok()) {
+            started = history_.start(FolderPath, failedPath);
+        }
+        if (!started.ok()) {
+            history_.close();
+            show("変更履歴を書き込めないため、変更を中止しました：" + failedPath + "\n" +
+                 started.reason);
+            act_.setProgressValue(0);
+            ResetState();
+            return false;
+        }
+        composer_.emplace(in_, history_);
+        return true;
     }
 
-    long renamed = 0;
-    // Before anything else happens, the history again names exactly the files
-    // renamed: the pairs from `place` on are cut off. Until a file is renamed
-    // the new history is pending, and goes, so a run that renames nothing leaves
-    // the history it found. Should a cut fail, the pairs it leaves name files
-    // that still have their old names, which a restore counts as restored.
-    const auto cutBack = [&](const history::NewHistory::Place& place) {
-        std::string ignored;
-        if (renamed == 0) {
-            history.drop();
-        } else {
-            history.cutBack(place, ignored);
+    // Composes the next batch; on the way sets OldName, NameNum, RndNum and
+    // DotPos (composeName). The renames so far are made durable first where
+    // the folder needs it, since the batch may take names they freed.
+    Batch compose() {
+        std::string failedPath;
+        if (auto s = folders_.makeDurable(failedPath); !s.ok()) {
+            Batch stop;
+            stop.stops = true;
+            stop.stopName = tavrinM::OldName;
+            stop.stop = {true, false, failedPath + "\n" + s.reason};
+            return stop;
         }
-    };
-    const auto endHistory = [&] {
-        if (renamed == 0) {
-            history.drop();
-        }
-        history.close();
-        lock.release();
-        const history::SyncFigures syncs = history::syncFigures();
-        figures.fileSyncs = syncs.files - syncsBefore.files;
-        figures.folderSyncs = syncs.folders - syncsBefore.folders;
-        figures.syncSeconds = syncs.seconds - syncsBefore.seconds;
-    };
+        return composer_->next();
+    }
 
-    Composer composer(in, history);
-    for (;;) {
-        const Batch batch = composer.next();
-        if (batch.files.empty() && !batch.stops) {
-            break;
+    // Writes the batch's pairs and makes them durable; on a failure, takes
+    // them back. Sets OldName to the first file's old name when it fails.
+    Failure makeDurable(const Batch& batch) {
+        if (batch.files.empty()) {
+            return {};
         }
-        Failure failure;
-        if (!batch.files.empty()) {
-            ++figures.batches;
-            if (auto s = history.makeDurable(failedPath); !s.ok()) {
-                OldName = batch.files.front().oldName;
-                failure = {true, false, historyFailure(failedPath, s)};
-                cutBack(batch.files.front().place);
-            }
+        ++figures.batches;
+        std::string failedPath;
+        if (auto s = history_.makeDurable(failedPath); !s.ok()) {
+            tavrinM::OldName = batch.files.front().oldName;
+            cutBack(batch.files.front().place);
+            return {true, false, historyFailure(failedPath, s)};
         }
-        for (std::size_t k = 0; !failure.failed && k < batch.files.size(); ++k) {
+        return {};
+    }
+
+    // Renames the batch's files one by one, yielding after each; the file in
+    // hand is taken up (takeUp). False when the program is ending.
+    bool rename(const Batch& batch, Failure& failure) {
+        for (std::size_t k = 0; k < batch.files.size(); ++k) {
             const bool last = k + 1 == batch.files.size();
             const history::NewHistory::Place after =
-                last ? history.end() : batch.files[k + 1].place;
+                last ? history_.end() : batch.files[k + 1].place;
             takeUp(batch.files[k]);
-            if (const platform::Status s = RenameOne(); !s.ok()) {
+            if (const platform::Status s = tavrinM::RenameOne(); !s.ok()) {
                 failure = {true, s.targetExists(), s.reason};
                 cutBack(batch.files[k].place);
-                break;
+                return true;
             }
-            if (++renamed == 1) {
-                if (auto s = history.replaceOld(failedPath); !s.ok()) {
+            folders_.renamedIn(tavrinM::FolderPath);
+            if (++renamed_ == 1) {
+                // The earlier history goes only once this rename would survive a power cut.
+                std::string failedPath;
+                platform::Status s = folders_.makeDurable(failedPath);
+                if (s.ok()) {
+                    s = history_.replaceOld(failedPath);
+                }
+                if (!s.ok()) {
                     failure = {true, false, historyFailure(failedPath, s)};
                     cutBack(after);
-                    break;
+                    return true;
                 }
             }
-            if (!act.yieldToEvents()) {
+            if (!act_.yieldToEvents()) {
                 cutBack(after);
                 endHistory();
-                return RunEnding::Ended;
+                return false;
             }
-            act.setProgressValue(ListIdx + 1);
+            act_.setProgressValue(tavrinM::ListIdx + 1);
         }
-        if (!failure.failed && batch.stops) {
-            OldName = batch.stopName;
+        return true;
+    }
+
+    // Ends the run after a batch that failed or stopped; shows what happened.
+    RunEnding stop(const Batch& batch, Failure failure) {
+        if (renamed_ == 0) {
+            history_.drop(); // before any message: the history is as the run found it
+        }
+        if (!failure.failed) {
+            tavrinM::OldName = batch.stopName;
             failure = batch.stop;
         }
         if (failure.clash) {
             show(msgClash);
-            act.focusBaseName();
-            act.setProgressValue(0);
+            act_.focusBaseName();
+            act_.setProgressValue(0);
             endHistory();
-            if (renamed > 0) { // nothing to take back otherwise
-                act.startRestore();
+            if (renamed_ > 0) { // nothing to take back otherwise
+                act_.startRestore();
             }
             return RunEnding::NameClash;
         }
-        if (failure.failed) {
-            const std::string message = stoppedMessage(OldName, failure.reason, renamed > 0);
-            endHistory();
-            completedEnding(in, act, message);
-            return RunEnding::Stopped;
+        std::string message = stoppedMessage(tavrinM::OldName, failure.reason, renamed_ > 0);
+        if (!cutFailure_.empty()) {
+            // The history may name renames that did not happen: no promise of an undo.
+            message = "変更を中断しました：" + tavrinM::OldName + "\n" + failure.reason + "\n" +
+                      cutFailure_;
+        }
+        endHistory();
+        completedEnding(in_, act_, message);
+        return RunEnding::Stopped;
+    }
+
+    RunEnding complete() {
+        endHistory();
+        completedEnding(in_, act_, msgDone);
+        return RunEnding::Completed;
+    }
+
+private:
+    // Before anything else happens, the history again names exactly the files
+    // renamed: the pairs from `place` on are cut off. Until a file is renamed
+    // the new history is pending, and goes, so a run that renames nothing
+    // leaves the history it found.
+    void cutBack(const history::NewHistory::Place& place) {
+        if (renamed_ == 0) {
+            history_.drop();
+            return;
+        }
+        std::string failedPath;
+        if (auto s = history_.cutBack(place, failedPath); !s.ok()) {
+            cutFailure_ = historyFailure(failedPath, s);
         }
     }
 
-    endHistory();
-    completedEnding(in, act, msgDone);
-    return RunEnding::Completed;
+    void endHistory() {
+        if (renamed_ == 0) {
+            history_.drop();
+        }
+        history_.close();
+        lock_.release();
+        const history::SyncFigures syncs = history::syncFigures();
+        figures.fileSyncs = syncs.files - syncsBefore_.files;
+        figures.userFolderSyncs = syncs.userFolders - syncsBefore_.userFolders;
+        figures.folderSyncs = syncs.folders - syncsBefore_.folders - figures.userFolderSyncs;
+        figures.syncSeconds = syncs.seconds - syncsBefore_.seconds;
+    }
+
+    const RunInputs& in_;
+    RunActions& act_;
+    platform::FolderLock lock_;
+    history::NewHistory history_;
+    history::UserFolders folders_;
+    std::optional<Composer> composer_;
+    history::SyncFigures syncsBefore_;
+    long renamed_ = 0;
+    std::string cutFailure_;
+};
+
+} // namespace
+
+RunEnding RenameRun(const RunInputs& in, RunActions& act) {
+    if (!checksPass(in, act)) {
+        return RunEnding::Refused;
+    }
+    Run run(in, act);
+    if (!run.start()) {
+        return RunEnding::HistoryFailed;
+    }
+    for (;;) {
+        const Batch batch = run.compose();
+        if (batch.files.empty() && !batch.stops) {
+            return run.complete();
+        }
+        Failure failure = run.makeDurable(batch);
+        if (!failure.failed && !run.rename(batch, failure)) {
+            return RunEnding::Ended;
+        }
+        if (failure.failed || batch.stops) {
+            return run.stop(batch, failure);
+        }
+    }
 }
 
 const RunFigures& lastRunFigures() {

@@ -87,9 +87,10 @@ RunEnding RenameRun(const RunInputs& inputs, RunActions& actions);
 
 // What the last run did to keep its history durable, for the benchmark.
 struct RunFigures {
-    long batches = 0;     // batches of pairs made durable ahead of their renames
-    long fileSyncs = 0;   // history files made durable
-    long folderSyncs = 0; // program folder made durable
+    long batches = 0;         // batches of pairs made durable ahead of their renames
+    long fileSyncs = 0;       // history files made durable
+    long folderSyncs = 0;     // history folder made durable
+    long userFolderSyncs = 0; // the user's folder made durable (two disks, FAT, exFAT)
     double syncSeconds = 0;
 };
 const RunFigures& lastRunFigures();

@@ -41,6 +41,23 @@ Status removeFile(const std::string& path);
 // there survive a power cut). A file system that has no such step is no failure.
 Status syncFolder(const std::string& folder);
 
+// True when `folder` and `other` are on one file system that journals its
+// metadata and, after a power cut, keeps its changes in the order they were
+// made: ext4 and XFS (one log committed in order) on Linux, NTFS on Windows.
+// Elsewhere (two file systems, FAT and exFAT, btrfs, whose fsync logs a file
+// ahead of earlier changes to other folders) a rename is durable only once
+// its folder is synced. A failed look answers false, which costs only syncs.
+bool keepsOrderWith(const std::string& folder, const std::string& other);
+
+// Test-only: make keepsOrderWith answer `kept` (0 or 1) instead; -1 asks again.
+void setOrderKeptForTesting(int kept);
+
+// True when `a` and `b` are two names of one file, links not followed.
+bool sameFile(const std::string& a, const std::string& b);
+
+// True when `path` is an ordinary file that holds nothing, a link not followed.
+bool isEmptyFile(const std::string& path);
+
 // True when `path` names an ordinary file that is neither hidden nor a folder.
 // A failure of the lookup itself (other than "not there") is reported in `error`.
 bool isOrdinaryFile(const std::string& path, Status* error = nullptr);

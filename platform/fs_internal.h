@@ -53,8 +53,9 @@ FileHandle openForUpdate(const std::string& path, Status* error);
 FileHandle openForInput(const std::string& path, Status* error);
 // Reads from the current position to the end of the file.
 Status readAll(FileHandle handle, std::string& content);
-// Hands `data` to the system in one write (more only if the system takes part).
-Status writeAll(FileHandle handle, std::string_view data);
+// Hands `data` to the system in one write (more only if the system takes
+// part); `written` tells how much of it reached the file, also on a failure.
+Status writeAll(FileHandle handle, std::string_view data, std::size_t& written);
 // Cuts the file back to `size` bytes; later writes go on from there.
 Status truncateTo(FileHandle handle, unsigned long long size);
 // Makes what was written durable: the data and the size, on the disk.

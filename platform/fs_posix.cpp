@@ -24,6 +24,7 @@ namespace {
 
 std::string programFolderOverride;
 bool folderWatches = true;
+int orderKeptOverride = -1;
 
 Status fromErrno(int err) {
     return Status::failure(std::strerror(err));
@@ -128,6 +129,36 @@ Status syncFolder(const std::string& folder) {
     const int err = ::fsync(fd) == 0 ? 0 : errno;
     ::close(fd);
     return err == 0 || cannotSync(err) ? Status::success() : fromErrno(err);
+}
+
+bool keepsOrderWith(const std::string& folder, const std::string& other) {
+    if (orderKeptOverride != -1) {
+        return orderKeptOverride == 1;
+    }
+    struct stat a, b;
+    struct statfs fsInfo;
+    if (::stat(folder.c_str(), &a) != 0 || ::stat(other.c_str(), &b) != 0 || a.st_dev != b.st_dev ||
+        ::statfs(folder.c_str(), &fsInfo) != 0) {
+        return false;
+    }
+    // jbd2 and the XFS log commit every change in the order it was made, and a
+    // sync commits all that came before it.
+    return fsInfo.f_type == EXT4_SUPER_MAGIC || fsInfo.f_type == XFS_SUPER_MAGIC;
+}
+
+void setOrderKeptForTesting(int kept) {
+    orderKeptOverride = kept;
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    return ::lstat(a.c_str(), &sa) == 0 && ::lstat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+bool isEmptyFile(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0;
 }
 
 bool isOrdinaryFile(const std::string& path, Status* error) {
@@ -393,7 +424,12 @@ Status FolderLock::acquire(const std::string& folder) {
         const int err = errno;
         ::close(fd);
         if (err == EWOULDBLOCK) {
-            return {Status::Kind::InUse, "ほかの Tavrin が変更履歴を使っています"};
+            return {Status::Kind::InUse, "ほかのプログラムが変更履歴を使っています"};
+        }
+        // No lock service (NFS without one): another machine may share the
+        // folder, so nothing goes on without the lock.
+        if (err == ENOLCK) {
+            return Status::failure("このフォルダーのファイルシステムではロックを使えません");
         }
         return fromErrno(err);
     }
@@ -565,8 +601,9 @@ Status readAll(FileHandle handle, std::string& content) {
     }
 }
 
-Status writeAll(FileHandle handle, std::string_view data) {
+Status writeAll(FileHandle handle, std::string_view data, std::size_t& written) {
     const int fd = static_cast<int>(handle);
+    written = 0;
     while (!data.empty()) {
         const ssize_t n = ::write(fd, data.data(), data.size());
         if (n < 0) {
@@ -576,6 +613,7 @@ Status writeAll(FileHandle handle, std::string_view data) {
             return fromErrno(errno);
         }
         data.remove_prefix(static_cast<std::size_t>(n));
+        written += static_cast<std::size_t>(n);
     }
     return Status::success();
 }
@@ -604,24 +642,47 @@ void closeHandle(FileHandle handle) {
 Status renameByReservation(const std::string& from, const std::string& to) {
     // Taking the name first means a file that appears meanwhile finds it taken,
     // instead of being replaced by the rename.
-    const int fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    const int fd = ::open(to.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
         return errno == EEXIST ? exists() : fromErrno(errno);
     }
-    struct stat reserved;
+    struct stat reserved, st;
     const bool known = ::fstat(fd, &reserved) == 0;
+    const auto stillReserved = [&] {
+        return known && ::lstat(to.c_str(), &st) == 0 && st.st_dev == reserved.st_dev &&
+               st.st_ino == reserved.st_ino && st.st_size == 0;
+    };
+    // Another program may have saved a file under the name meanwhile: it is theirs.
+    if (!stillReserved()) {
+        ::close(fd);
+        return exists();
+    }
+    if (::rename(from.c_str(), to.c_str()) != 0) {
+        const int err = errno;
+        if (stillReserved()) { // give the name back, but only while it is the empty file made above
+            ::unlink(to.c_str());
+        }
+        ::close(fd);
+        return fromErrno(err);
+    }
+    // Written into just before the rename replaced it: the file goes back, and
+    // what was written there takes the name again.
+    if (::fstat(fd, &st) == 0 && st.st_size > 0 && ::access(from.c_str(), F_OK) != 0 &&
+        ::rename(to.c_str(), from.c_str()) == 0) {
+        const int copy = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        std::string content;
+        if (copy >= 0 && ::lseek(fd, 0, SEEK_SET) == 0 && readAll(fd, content).ok()) {
+            std::size_t written = 0;
+            writeAll(copy, content, written);
+        }
+        if (copy >= 0) {
+            ::close(copy);
+        }
+        ::close(fd);
+        return exists();
+    }
     ::close(fd);
-    if (::rename(from.c_str(), to.c_str()) == 0) {
-        return Status::success();
-    }
-    const int err = errno;
-    // Give the name back, but only while it is still the empty file made above.
-    struct stat st;
-    if (known && ::lstat(to.c_str(), &st) == 0 && st.st_dev == reserved.st_dev &&
-        st.st_ino == reserved.st_ino && st.st_size == 0) {
-        ::unlink(to.c_str());
-    }
-    return fromErrno(err);
+    return Status::success();
 }
 
 } // namespace detail

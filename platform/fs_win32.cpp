@@ -9,6 +9,7 @@ namespace tavrin::platform {
 namespace {
 
 std::string programFolderOverride;
+int orderKeptOverride = -1;
 
 Status fromError(DWORD code) {
     return Status::failure(detail::systemMessage(code));
@@ -124,6 +125,60 @@ Status syncFolder(const std::string& folder) {
     return Status::success();
 }
 
+bool keepsOrderWith(const std::string& folder, const std::string& other) {
+    if (orderKeptOverride != -1) {
+        return orderKeptOverride == 1;
+    }
+    // The same volume, by its serial number, and NTFS, whose log is replayed in order.
+    DWORD serials[2] = {};
+    wchar_t system[MAX_PATH] = {};
+    for (int i = 0; i < 2; ++i) {
+        wchar_t root[MAX_PATH];
+        if (!GetVolumePathNameW(detail::toWide(i == 0 ? folder : other).c_str(), root, MAX_PATH) ||
+            !GetVolumeInformationW(root, nullptr, 0, &serials[i], nullptr, nullptr, system,
+                                   MAX_PATH)) {
+            return false;
+        }
+    }
+    return serials[0] == serials[1] && std::wstring_view(system) == L"NTFS";
+}
+
+void setOrderKeptForTesting(int kept) {
+    orderKeptOverride = kept;
+}
+
+namespace {
+
+bool fileInformation(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
+    HANDLE file =
+        CreateFileW(detail::toWide(path).c_str(), FILE_READ_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    const bool ok = GetFileInformationByHandle(file, &info) != 0;
+    CloseHandle(file);
+    return ok;
+}
+
+} // namespace
+
+bool sameFile(const std::string& a, const std::string& b) {
+    BY_HANDLE_FILE_INFORMATION ia{}, ib{};
+    return fileInformation(a, ia) && fileInformation(b, ib) &&
+           ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
+           ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
+}
+
+bool isEmptyFile(const std::string& path) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    return fileInformation(path, info) &&
+           (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+               0 &&
+           info.nFileSizeHigh == 0 && info.nFileSizeLow == 0;
+}
+
 bool isOrdinaryFile(const std::string& path, Status* error) {
     if (path.empty() || isSeparator(path.back())) {
         return false;
@@ -209,7 +264,7 @@ Status FolderLock::acquire(const std::string& folder) {
         const DWORD code = GetLastError();
         // A lock file waiting for its last holder to close answers "access denied".
         if (code == ERROR_SHARING_VIOLATION || (code == ERROR_ACCESS_DENIED && entryExists(path))) {
-            return {Status::Kind::InUse, "ほかの Tavrin が変更履歴を使っています"};
+            return {Status::Kind::InUse, "ほかのプログラムが変更履歴を使っています"};
         }
         return fromError(code);
     }
@@ -416,15 +471,18 @@ Status readAll(FileHandle handle, std::string& content) {
     }
 }
 
-Status writeAll(FileHandle handle, std::string_view data) {
+Status writeAll(FileHandle handle, std::string_view data, std::size_t& written) {
     HANDLE file = reinterpret_cast<HANDLE>(handle);
+    written = 0;
     while (!data.empty()) {
-        DWORD written = 0;
+        DWORD part = 0;
         const DWORD chunk = data.size() > 0x40000000 ? 0x40000000 : static_cast<DWORD>(data.size());
-        if (!WriteFile(file, data.data(), chunk, &written, nullptr)) {
+        const bool ok = WriteFile(file, data.data(), chunk, &part, nullptr);
+        written += part;
+        if (!ok) {
             return fromError(GetLastError());
         }
-        data.remove_prefix(written);
+        data.remove_prefix(part);
     }
     return Status::success();
 }

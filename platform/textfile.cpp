@@ -108,11 +108,12 @@ Status flush(int number) {
     if (slot->queued.empty()) {
         return Status::success();
     }
-    Status status = detail::writeAll(slot->handle, slot->queued);
-    if (status.ok()) {
-        slot->written += slot->queued.size();
-        slot->queued.clear();
-    }
+    // What reached the file counts as written even when the rest did not
+    // (a full disk): a cut back to an earlier size then cuts it off too.
+    std::size_t written = 0;
+    Status status = detail::writeAll(slot->handle, slot->queued, written);
+    slot->written += written;
+    slot->queued.erase(0, written);
     return status;
 }
 

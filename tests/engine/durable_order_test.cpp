@@ -4,18 +4,27 @@
 // were created and after they were moved into place. At every rename, the
 // pairs on record whose renames have not happened name free targets and files
 // that still have their old names, which is what a restore after a power cut
-// counts as restored. Linux only: the run is traced with ptrace.
+// counts as restored. With the user's folder on another disk, which keeps no
+// order with the history's, the folder is made durable before the history
+// relies on its renames: before a new history replaces the old, before a pair
+// takes a name a rename freed, before a restore cuts pairs off or deletes the
+// history; and kept pairs are durable before they leave Old.ini. Linux only:
+// the run and the restore are traced with ptrace.
 #include "test_support.h"
 #include "traced_child.h"
 
+#include "engine/history.h"
 #include "engine/tavrinM.h"
 
 #include <gmock/gmock.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <map>
+#include <set>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 
 using namespace tavrin;
@@ -26,7 +35,8 @@ namespace {
 // What the traced run did to the history, and every fault of order it showed.
 class Watch {
 public:
-    Watch(const fs::path& dir, const fs::path& prog) : dir_(utf8(dir)), prog_(utf8(prog)) {}
+    Watch(const fs::path& dir, const fs::path& prog, bool twoDisks)
+        : twoDisks_(twoDisks), dir_(utf8(dir)), prog_(utf8(prog)) {}
 
     void see(const SystemCall& c) {
         const auto arg = [&c](std::size_t i) { return c.args[i]; };
@@ -38,33 +48,70 @@ public:
             }
         } else if (c.nr == SYS_write) {
             if (File* f = file(c.pid, arg(0))) {
-                f->written += childBytes(c.pid, arg(1), arg(2));
+                const std::string bytes = childBytes(c.pid, arg(1), arg(2));
+                f->written += bytes;
                 checkDurableLines(c);
+                for (const std::string& name : linesOf(bytes)) {
+                    if (freed_.count(name) != 0 && !f->old && !f->kept) {
+                        fault(c, "recorded " + name + ", freed by a rename not yet durable");
+                    }
+                }
             }
         } else if (c.nr == SYS_ftruncate) {
             if (File* f = file(c.pid, arg(0))) {
                 f->written.resize(arg(1));
                 checkDurableLines(c);
+                if (f->old && !f->kept) {
+                    checkReliedOn(c, "cut the history");
+                    for (const auto& [fd, k] : files_) {
+                        if (k.kept && k.durable != k.written) {
+                            fault(c, "cut the history before the kept pairs were durable");
+                        }
+                    }
+                }
+            }
+        } else if (c.nr == SYS_unlink || c.nr == SYS_unlinkat) {
+            const std::string path = childString(c.pid, arg(c.nr == SYS_unlink ? 0 : 1));
+            if (path == prog_ + "/Old.ini" || path == prog_ + "/New.ini") {
+                checkReliedOn(c, "deleted the history");
             }
         } else if (c.nr == SYS_fdatasync || c.nr == SYS_fsync) {
             if (File* f = file(c.pid, arg(0))) {
                 f->durable = f->written;
                 ++fileSyncs;
                 checkDurableLines(c);
-            } else if (childFdPath(c.pid, arg(0)) == prog_) {
+            } else if (const std::string path = childFdPath(c.pid, arg(0)); path == prog_) {
                 lastFolderSync_ = c.call;
+            } else if (path == dir_) {
+                ++userSyncs;
+                lastUserSync_ = c.call;
+                freed_.clear();
             }
         } else if (c.nr == SYS_close) {
-            if (const File* f = file(c.pid, arg(0)); f != nullptr && f->durable != f->written) {
+            // The restore's cuts need no sync where the history is written no more.
+            if (const File* f = file(c.pid, arg(0));
+                f != nullptr && f->durable != f->written && !restoring) {
                 fault(c, "a history file was closed with lines that were not durable");
             }
             files_.erase(arg(0));
         } else if (renamePaths(c, from, to)) {
             if (folderOf(from) == dir_) {
                 ++renames;
-                checkRename(c, from.substr(dir_.size() + 1), to.substr(dir_.size() + 1));
+                if (!restoring) {
+                    checkRename(c, from.substr(dir_.size() + 1), to.substr(dir_.size() + 1));
+                }
+                // At its entry: a rename whose file is not there will fail.
+                if (fs::exists(fs::symlink_status(u8(from)))) {
+                    lastUserRename_ = c.call;
+                }
+                if (twoDisks_) {
+                    freed_.insert(from.substr(dir_.size() + 1));
+                }
             } else if (folderOf(from) == prog_) {
                 lastMove_ = c.call;
+                if (to == prog_ + "/Old.ini") {
+                    checkReliedOn(c, "replaced the earlier history");
+                }
             }
         }
     }
@@ -77,13 +124,22 @@ public:
     }
 
     std::vector<std::string> faults;
-    long renames = 0, fileSyncs = 0;
+    long renames = 0, fileSyncs = 0, userSyncs = 0;
+    bool restoring = false;
 
 private:
     struct File {
-        bool old = false;
+        bool old = false, kept = false;
         std::string written, durable;
     };
+
+    // On two disks, the history relies on the renames in the user's folder
+    // only once that folder was made durable after them.
+    void checkReliedOn(const SystemCall& c, const std::string& what) {
+        if (twoDisks_ && lastUserSync_ < lastUserRename_) {
+            fault(c, what + " before the renames in the folder were durable");
+        }
+    }
 
     static std::string folderOf(const std::string& path) {
         const auto slash = path.find_last_of('/');
@@ -117,11 +173,12 @@ private:
         }
         const std::string name = path.substr(prog_.size() + 1);
         if (name != "Old.ini" && name != "Old.ini.new" && name != "New.ini" &&
-            name != "New.ini.new") {
+            name != "New.ini.new" && name != "Old.ini.kept" && name != "New.ini.kept") {
             return nullptr;
         }
         File& f = files_[fd];
         f.old = name.starts_with("Old");
+        f.kept = name.ends_with(".kept");
         return &f;
     }
 
@@ -137,6 +194,9 @@ private:
         std::size_t oldMost = 0, newLeast = 0;
         bool newSeen = false;
         for (const auto& [fd, f] : files_) {
+            if (f.kept) {
+                continue;
+            }
             const std::size_t durable = linesOf(f.durable).size();
             const std::size_t written = linesOf(f.written).size();
             if (f.old) {
@@ -158,7 +218,9 @@ private:
         }
         std::vector<std::string> oldLines, newLines;
         for (const auto& [fd, f] : files_) {
-            (f.old ? oldLines : newLines) = linesOf(f.durable);
+            if (!f.kept) {
+                (f.old ? oldLines : newLines) = linesOf(f.durable);
+            }
         }
         const auto at = std::find(oldLines.begin(), oldLines.end(), oldName);
         const auto k = static_cast<std::size_t>(at - oldLines.begin());
@@ -166,11 +228,9 @@ private:
             fault(c, "renamed " + oldName + " before its pair was durable in both files");
             return;
         }
-        // From this pair on, nothing was renamed yet. A file recorded on its own
-        // because its new name was taken is the one exception, as the last pair.
+        // From this pair on, nothing was renamed yet: none names a taken name.
         for (std::size_t i = k; i < oldLines.size() && i < newLines.size(); ++i) {
-            const bool lone = i == k && i + 1 == oldLines.size();
-            if ((!lone && fs::exists(fs::symlink_status(u8(dir_ + "/" + newLines[i])))) ||
+            if (fs::exists(fs::symlink_status(u8(dir_ + "/" + newLines[i]))) ||
                 !fs::exists(u8(dir_ + "/" + oldLines[i]))) {
                 fault(c, "at the rename of " + oldName + ", the pair " + oldLines[i] + " -> " +
                              newLines[i] + " on record would not count as restored");
@@ -178,10 +238,20 @@ private:
         }
     }
 
+    bool twoDisks_;
     std::string dir_, prog_;
     std::map<std::uint64_t, File> files_; // history files by descriptor
+    std::set<std::string> freed_;         // on two disks: old names of renames not yet durable
     long lastCreate_ = 0, lastFolderSync_ = 0, lastMove_ = 0;
+    long lastUserRename_ = 0, lastUserSync_ = 0;
 };
+
+// Ten files each take the name the one before has just left.
+void chainOfTen(std::vector<std::string>& listed, std::vector<std::string>&) {
+    for (int i = 200; i < 210; ++i) {
+        listed[static_cast<std::size_t>(i)] = "photo" + std::to_string(i + 1) + ".jpg";
+    }
+}
 
 struct Traced {
     const char* label;
@@ -191,6 +261,7 @@ struct Traced {
     long renamed;  // files renamed, all in the history at the end
     long attempts; // renames tried
     long batches;  // of at most 16 files
+    bool twoDisks = false;
 };
 
 void PrintTo(const Traced& t, std::ostream* os) {
@@ -213,8 +284,9 @@ TEST_P(DurableOrderTest, NoRenameBeforeItsPairIsDurable) {
     makeFiles(listed);
     makeFiles(others);
     setBatchLimitForTesting(16);
+    platform::setOrderKeptForTesting(t.twoDisks ? 0 : 1);
     const FixedRunInputs in = inputs(listed);
-    Watch watch(dir, prog);
+    Watch watch(dir, prog, t.twoDisks);
     const TraceResult r = traceCalls(
         [&] {
             RecordingActions act;
@@ -227,11 +299,14 @@ TEST_P(DurableOrderTest, NoRenameBeforeItsPairIsDurable) {
             watch.see(c);
             return Verdict{};
         });
+    platform::setOrderKeptForTesting(-1);
     ASSERT_TRUE(r.traced) << "ptrace is needed to watch a child's system calls";
     watch.finish();
 
     EXPECT_THAT(watch.faults, ::testing::IsEmpty());
     EXPECT_EQ(watch.renames, t.attempts);
+    // On one disk that keeps its order, a run costs no sync of the user's folder.
+    EXPECT_EQ(watch.userSyncs > 0, t.twoDisks);
     // A sync of each file per batch, at the start, and for a cut at the end.
     EXPECT_LE(watch.fileSyncs, 2 * (t.batches + 2));
     std::string oldBytes = folderLine(), newBytes = folderLine();
@@ -248,26 +323,18 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Traced{"Completed", {}, {}, 300, 300, 19},
                       // A chain: each file takes the name the one before it has just left,
                       // so each is recorded once that name is free.
-                      Traced{"Chain",
-                             [](std::vector<std::string>& listed, std::vector<std::string>&) {
-                                 for (int i = 200; i < 210; ++i) {
-                                     listed[static_cast<std::size_t>(i)] =
-                                         "photo" + std::to_string(i + 1) + ".jpg";
-                                 }
-                             },
-                             {},
-                             300,
-                             300,
-                             28},
-                      // The file whose new name is taken goes on its own and ends the run.
+                      Traced{"Chain", chainOfTen, {}, 300, 300, 28},
+                      Traced{"CompletedOnTwoDisks", {}, {}, 300, 300, 19, true},
+                      Traced{"ChainOnTwoDisks", chainOfTen, {}, 300, 300, 28, true},
+                      // The file whose new name is taken ends the run, never recorded or tried.
                       Traced{"ClashInTheMiddleOfABatch",
                              [](std::vector<std::string>&, std::vector<std::string>& others) {
                                  others.push_back("photo40.jpg");
                              },
                              {},
                              40,
-                             41,
-                             4},
+                             40,
+                             3},
                       // End after the file in hand: the pairs ahead of it go again, durably.
                       Traced{"EndInTheMiddleOfABatch",
                              {},
@@ -280,6 +347,46 @@ INSTANTIATE_TEST_SUITE_P(
                              20,
                              2}),
     [](const auto& info) { return std::string(info.param.label); });
+
+// The restore of a chain, with a pair that cannot be restored among its
+// pairs, on one disk and on two.
+class RestoreOrderTest : public TempFolder {};
+
+TEST_F(RestoreOrderTest, CutsNothingBeforeItsRenamesAndKeptPairsAreDurable) {
+    for (const bool twoDisks : {false, true}) {
+        std::vector<std::pair<std::string, std::string>> pairs = {{"a.jpg", "gone.jpg"}};
+        std::vector<std::string> now;
+        for (int i = 0; i < 40; ++i) {
+            pairs.emplace_back("photo" + std::to_string(i + 1) + ".jpg",
+                               "photo" + std::to_string(i) + ".jpg");
+            now.push_back("photo" + std::to_string(i) + ".jpg");
+        }
+        pairs.emplace_back("b.jpg", "gone2.jpg");
+        fs::remove_all(dir);
+        fs::create_directory(dir);
+        makeFiles(now);
+        writeHistory(pairs);
+        platform::setOrderKeptForTesting(twoDisks ? 0 : 1);
+        Watch watch(dir, prog, twoDisks);
+        watch.restoring = true;
+        const TraceResult r = traceCalls(
+            [] {
+                tavrinM::SetHistoryPaths();
+                RestoreNames();
+            },
+            [&](const SystemCall& c) {
+                watch.see(c);
+                return Verdict{};
+            });
+        platform::setOrderKeptForTesting(-1);
+        ASSERT_TRUE(r.traced);
+        EXPECT_THAT(watch.faults, ::testing::IsEmpty()) << twoDisks;
+        EXPECT_EQ(watch.userSyncs > 0, twoDisks);
+        EXPECT_EQ(oldIni(), folderLine() + "a.jpg\r\nb.jpg\r\n");
+        EXPECT_EQ(newIni(), folderLine() + "gone.jpg\r\ngone2.jpg\r\n");
+        EXPECT_TRUE(fs::exists(dir / "photo40.jpg") && !fs::exists(dir / "photo0.jpg"));
+    }
+}
 
 // A history file that cannot be made durable stops the run before the batch
 // it holds is renamed; the history again names exactly the files renamed.
@@ -357,12 +464,85 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         SyncFails{"AtTheStart", 1, RunEnding::HistoryFailed, 0,
                   "変更履歴を書き込めないため、変更を中止しました：<prog>/New.ini\n<error>"},
-        SyncFails{
-            "BeforeTheFirstBatch", 4, RunEnding::Stopped, 0,
-            "変更を中止しました：f0.jpg\n変更履歴を書き込めません：<prog>/Old.ini.new\n<error>"},
+        SyncFails{"BeforeTheFirstBatch", 4, RunEnding::Stopped, 0,
+                  "変更を中止しました：f0.jpg\n変更履歴を書き込めません：<prog>/Old.ini\n<error>"},
         SyncFails{"BeforeALaterBatch", 5, RunEnding::Stopped, 16,
                   "変更を中断しました：f16.jpg\n変更履歴を書き込めません：<prog>/New.ini\n<error>\n"
                   "途中までの変更は復元で元に戻せます。"}),
     [](const auto& info) { return std::string(info.param.label); });
+
+// A disk that fills up mid-batch: Old.ini is written short. The history is
+// cut back to whole pairs by its real size, so it still reads, and its undo
+// is what the message promises.
+TEST_F(RestoreOrderTest, FullDiskCutsTheHistoryBackToWholePairs) {
+    std::vector<std::string> listed;
+    for (int i = 0; i < 40; ++i) {
+        listed.push_back("a_long_original_name_" + std::to_string(i) + ".jpg");
+    }
+    makeFiles(listed);
+    const auto before = contents();
+    setBatchLimitForTesting(16);
+    std::uintmax_t limit = folderLine().size() + 200;
+    for (int i = 0; i < 16; ++i) {
+        limit += listed[static_cast<std::size_t>(i)].size() + 2;
+    }
+    const FixedRunInputs in = inputs(listed);
+    const fs::path shown = root / "message";
+    const TraceResult r = traceCalls(
+        [&] {
+            tavrinM::setMessageFunction([&](const std::string& text) { writeBytes(shown, text); });
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit size{limit, limit};
+            setrlimit(RLIMIT_FSIZE, &size);
+            RecordingActions act;
+            RenameRun(in, act);
+        },
+        [](const SystemCall&) { return Verdict{}; });
+    setBatchLimitForTesting(0);
+    ASSERT_TRUE(r.traced);
+    EXPECT_EQ(readBytes(shown), "変更を中断しました：" + listed[16] +
+                                    "\n変更履歴を書き込めません：" + utf8(prog / "Old.ini") + "\n" +
+                                    std::strerror(EFBIG) +
+                                    "\n途中までの変更は復元で元に戻せます。");
+    tavrinM::SetHistoryPaths();
+    const HistoryRead h = ReadHistory();
+    ASSERT_TRUE(h.ok) << h.reason;
+    EXPECT_EQ(h.pairs.size(), 16u);
+    const RestoreResult restored = RestoreNames();
+    EXPECT_EQ(restored.problem, RestoreResult::Problem::None);
+    EXPECT_EQ(restored.restored, 16);
+    EXPECT_EQ(contents(), before);
+}
+
+// A look at Old.ini that fails is no answer that there is none: a run that
+// then renames nothing (a clash at its first file) leaves the history it found.
+TEST_F(RestoreOrderTest, FailedLookAtTheHistoryIsNotNoHistory) {
+    if (!canFailCalls) {
+        GTEST_SKIP() << "a call can be made to fail on x86-64 only";
+    }
+    writeHistory({{"x.jpg", "y.jpg"}});
+    const std::string oldBefore = oldIni(), newBefore = newIni();
+    makeFiles({"a.jpg", "photo0.jpg"});
+    const FixedRunInputs in = inputs({"a.jpg"});
+    const std::string oldPath = utf8(prog / "Old.ini");
+    for (int failing = 1; failing <= 3; ++failing) {
+        int looks = 0;
+        const TraceResult r = traceCalls(
+            [&] {
+                RecordingActions act;
+                RenameRun(in, act);
+            },
+            [&](const SystemCall& c) {
+                const bool look = c.nr == SYS_newfstatat &&
+                                  (c.args[3] & AT_SYMLINK_NOFOLLOW) != 0 &&
+                                  childString(c.pid, c.args[1]) == oldPath;
+                return Verdict{false, look && ++looks == failing ? EIO : 0};
+            });
+        ASSERT_TRUE(r.traced);
+        EXPECT_EQ(oldIni(), oldBefore) << "look " << failing << " failed";
+        EXPECT_EQ(newIni(), newBefore) << "look " << failing << " failed";
+        EXPECT_THAT(entries(dir), ::testing::ElementsAre("a.jpg", "photo0.jpg"));
+    }
+}
 
 } // namespace

@@ -157,7 +157,7 @@ TEST_F(PlatformFs, FolderLockIsExclusive) {
     ASSERT_TRUE(first.acquire(dir.string()).ok());
     const Status busy = second.acquire(dir.string());
     EXPECT_TRUE(busy.inUse());
-    EXPECT_EQ(busy.reason, "ほかの Tavrin が変更履歴を使っています");
+    EXPECT_EQ(busy.reason, "ほかのプログラムが変更履歴を使っています");
     EXPECT_FALSE(second.held());
     first.release();
     EXPECT_TRUE(second.acquire(dir.string()).ok());
@@ -167,6 +167,25 @@ TEST_F(PlatformFs, FolderLockIsExclusive) {
 }
 
 #ifndef _WIN32
+// A folder whose file system gives no locks (NFS without a lock service) may
+// be shared with another machine: no lock, and the reason in Japanese.
+TEST_F(PlatformFs, FolderWithoutLocksIsRefused) {
+    if (!tavrin::testing::canFailCalls) {
+        GTEST_SKIP() << "a call can be made to fail on x86-64 only";
+    }
+    const tavrin::testing::TraceResult r = tavrin::testing::traceCalls(
+        [this] {
+            FolderLock lock;
+            const Status s = lock.acquire(dir.string());
+            write("answer", lock.held() ? "held" : s.reason);
+        },
+        [](const tavrin::testing::SystemCall& c) {
+            return tavrin::testing::Verdict{false, c.nr == SYS_flock ? ENOLCK : 0};
+        });
+    ASSERT_TRUE(r.traced);
+    EXPECT_EQ(read("answer"), "このフォルダーのファイルシステムではロックを使えません");
+}
+
 // Where a file system has neither RENAME_NOREPLACE nor hard links, the rename
 // reserves the target name first and renames onto that empty file of its own.
 TEST_F(PlatformFs, RenameByReservationNeverReplacesAFileThatAppears) {
@@ -202,6 +221,23 @@ TEST_F(PlatformFs, RenameByReservationNeverReplacesAFileThatAppears) {
     EXPECT_FALSE(created) << "the name was free while the rename was under way";
     EXPECT_EQ(read("b.txt"), "alpha");
     EXPECT_FALSE(fs::exists(dir / "a.txt"));
+
+    // Another program saves into the reserved file just as the rename is issued:
+    // what it saved keeps the name, and the file keeps its old one.
+    const tavrin::testing::TraceResult saved = tavrin::testing::runTraced(
+        [this] {
+            const Status s = detail::renameByReservation(path("b.txt"), path("c.txt"));
+            ::_exit(s.targetExists() ? 0 : 1);
+        },
+        [&, renames = 0](long, long nr) mutable {
+            if ((nr == SYS_rename || nr == SYS_renameat || nr == SYS_renameat2) && ++renames == 1) {
+                write("c.txt", "saved meanwhile");
+            }
+            return false;
+        });
+    ASSERT_TRUE(saved.traced);
+    EXPECT_EQ(read("b.txt"), "alpha");
+    EXPECT_EQ(read("c.txt"), "saved meanwhile");
 }
 #endif
 

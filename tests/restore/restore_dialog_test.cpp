@@ -239,7 +239,7 @@ private slots:
         dialog->Command1_Click();
         QCOMPARE(messages, QStringList({"変更履歴を書き換えられないため、復元を中止しました：" +
                                         QString::fromStdString(text(prog / "Old.ini")) +
-                                        "\nほかの Tavrin が変更履歴を使っています"}));
+                                        "\nほかのプログラムが変更履歴を使っています"}));
         QVERIFY(fs::exists(dir / "n0.txt"));
         other.release();
 
