@@ -5,6 +5,7 @@
 #include <QRect>
 #include <QString>
 
+#include <chrono>
 #include <string>
 
 namespace tavrin::gui {
@@ -36,6 +37,24 @@ void showMessageBox(const QString& text);
 
 // Processes every pending window event, then returns.
 void yieldToEvents();
+
+// Paces the turns a long task gives the window: due() answers true on its
+// first call, then once `interval` has passed since the last true answer, so
+// that the window repaints and takes input a hundred times a second however
+// short each step of the task is. Cheap enough to ask after every file.
+class EventTurns {
+public:
+    static constexpr std::chrono::milliseconds interval{10};
+    bool due();
+
+    // Test-only: a turn every `calls` calls from the first, instead of by the
+    // clock (0: by the clock again).
+    static void setEveryForTesting(long calls);
+
+private:
+    std::chrono::steady_clock::time_point next_{};
+    long calls_ = 0;
+};
 
 inline QString qs(const std::string& utf8) {
     return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
