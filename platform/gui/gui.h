@@ -39,12 +39,14 @@ void showMessageBox(const QString& text);
 void yieldToEvents();
 
 // Paces the turns a long task gives the window: due() answers true on its
-// first call, then once `interval` has passed since the last true answer, so
-// that the window repaints and takes input a hundred times a second however
-// short each step of the task is. Cheap enough to ask after every file.
+// first call, then once `interval` (about a frame) has passed since the last
+// true answer, so that the window repaints and takes input sixty times a
+// second however short each step of the task is, and a turn (half a
+// millisecond when the bar repaints) stays a small share of the task. Cheap
+// enough to ask after every file.
 class EventTurns {
 public:
-    static constexpr std::chrono::milliseconds interval{10};
+    static constexpr std::chrono::milliseconds interval{16};
     bool due();
 
     // Test-only: a turn every `calls` calls from the first, instead of by the
