@@ -171,8 +171,8 @@ public:
         w_.ReNm_Click();
     }
     // The window gets a turn at the first file and then about once a frame,
-    // not after every file; End pressed meanwhile stops the
-    // run at the next turn.
+    // not after every file; End pressed meanwhile stops the run at the next
+    // turn.
     bool yieldToEvents() override {
         if (turns_.due()) {
             showProgress();
