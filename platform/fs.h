@@ -72,11 +72,13 @@ inline bool entryExists(const std::string& path, Status* error = nullptr) {
     return entryKind(path, error) != EntryKind::None;
 }
 
-// The entries of one folder, looked up by name as entryExists does, with the
-// folder held open so that a lookup walks no path but the name. On Linux a
-// folder of a local file system is also read once and watched from then on,
-// so that a name it has never held is known to be free without a lookup (on
-// tmpfs, which remembers no missing names, that lookup costs more than a write).
+// The entries of one folder, looked up by name as entryExists does. A folder
+// of a local file system is read once and watched from then on (inotify on
+// Linux, change notifications on Windows), so that a name it has never held
+// is known to be free without a lookup: on tmpfs, which remembers no missing
+// names, that lookup costs more than a write, and on Windows it is a whole
+// open through the system and its file-system filters. On Linux the folder
+// is also held open, so that a lookup walks no path but the name.
 class FolderEntries {
 public:
     explicit FolderEntries(const std::string& folder);

@@ -67,8 +67,12 @@ void closeHandle(FileHandle handle);
 // renames onto that empty file of its own.
 Status renameByReservation(const std::string& from, const std::string& to);
 
-// Linux, test-only: false makes every FolderEntries made from then on look up
-// each name, as where no watch can be trusted.
+// Test-only: false makes every FolderEntries made from then on look up each
+// name, as where no watch can be trusted.
 void setFolderWatchesForTesting(bool enabled);
+
+// Windows, test-only: the bytes of changes a watch holds between two
+// refreshes (1 MiB unless set), so that a test can overflow it.
+void setFolderWatchBufferForTesting(unsigned long bytes);
 
 } // namespace tavrin::platform::detail

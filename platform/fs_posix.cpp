@@ -1,5 +1,6 @@
 #include "platform/fs.h"
 #include "platform/fs_internal.h"
+#include "platform/name_hashes.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -225,58 +226,13 @@ bool isWatchable(int dirFd) {
 // Names that differ only in the letter case of ASCII hash alike, as XFS's
 // case-insensitive format takes them for one.
 std::uint64_t nameHash(std::string_view name) {
-    std::uint64_t hash = 0xcbf29ce484222325u; // FNV-1a
+    std::uint64_t hash = detail::hashStart;
     for (const char ch : name) {
         const auto c = static_cast<unsigned char>(ch);
-        hash = (hash ^ (c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c)) * 0x100000001b3u;
+        hash = detail::hashStep(hash, c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
     }
     return hash;
 }
-
-// A set of name hashes, open addressed: it holds every name of a folder of
-// 100,000 files and answers one lookup per file of a run.
-class HashSet {
-public:
-    void insert(std::uint64_t hash) {
-        if ((count_ + 1) * 2 > slots_.size()) {
-            grow();
-        }
-        std::uint64_t& slot = slots_[slotOf(slots_, hash)];
-        count_ += slot == empty ? 1 : 0;
-        slot = stored(hash);
-    }
-
-    bool contains(std::uint64_t hash) const {
-        return !slots_.empty() && slots_[slotOf(slots_, hash)] != empty;
-    }
-
-private:
-    static constexpr std::uint64_t empty = 0;
-    static std::uint64_t stored(std::uint64_t hash) { return hash == empty ? 1 : hash; }
-
-    // The slot that holds `hash`, or the empty one where it goes.
-    static std::size_t slotOf(const std::vector<std::uint64_t>& slots, std::uint64_t hash) {
-        const std::size_t mask = slots.size() - 1;
-        std::size_t at = (hash ^ (hash >> 32)) & mask;
-        while (slots[at] != empty && slots[at] != stored(hash)) {
-            at = (at + 1) & mask;
-        }
-        return at;
-    }
-
-    void grow() {
-        std::vector<std::uint64_t> bigger(std::max<std::size_t>(1024, slots_.size() * 2), empty);
-        for (const std::uint64_t hash : slots_) {
-            if (hash != empty) {
-                bigger[slotOf(bigger, hash)] = hash;
-            }
-        }
-        slots_.swap(bigger);
-    }
-
-    std::vector<std::uint64_t> slots_;
-    std::size_t count_ = 0;
-};
 
 } // namespace
 
@@ -286,7 +242,7 @@ private:
 // missed when one comes and goes between two lookups.
 struct FolderEntries::Watch {
     int fd = -1;
-    HashSet names;
+    detail::NameHashes names;
 
     ~Watch() {
         if (fd >= 0) {

@@ -1,8 +1,11 @@
 #include "platform/fs.h"
 #include "platform/fs_internal.h"
+#include "platform/name_hashes.h"
 #include "platform/win32_text.h"
 
 #include <windows.h>
+
+#include <cwchar>
 
 namespace tavrin::platform {
 
@@ -10,6 +13,8 @@ namespace {
 
 std::string programFolderOverride;
 int orderKeptOverride = -1;
+bool folderWatches = true;
+DWORD watchBufferBytes = 1 << 20; // room for the changes of a batch of 8,192 renames
 
 Status fromError(DWORD code) {
     return Status::failure(detail::systemMessage(code));
@@ -211,21 +216,192 @@ EntryKind entryKind(const std::string& path, Status* error) {
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EntryKind::Folder : EntryKind::File;
 }
 
-// Windows looks names up by path alone.
-struct FolderEntries::Watch {};
+namespace {
 
-FolderEntries::FolderEntries(const std::string& folder) : folder_(withSeparator(folder)) {}
+// Names the file system takes for one hash alike: each UTF-16 unit folded to
+// upper case, as NTFS and FAT compare names.
+std::uint64_t nameHash(std::wstring name) {
+    CharUpperBuffW(name.data(), static_cast<DWORD>(name.size()));
+    std::uint64_t hash = detail::hashStart;
+    for (const wchar_t unit : name) {
+        hash = detail::hashStep(hash, static_cast<std::uint16_t>(unit));
+    }
+    return hash;
+}
+
+// Names a set of the folder's long names cannot answer for: one with "~" may
+// be another file's short name, and the system drops a trailing dot or space
+// before it looks a name up.
+bool needsLookup(std::wstring_view name) {
+    return name.empty() || name.find(L'~') != std::wstring_view::npos || name.back() == L'.' ||
+           name.back() == L' ';
+}
+
+// Folders on a local disk whose file system reports every change of a name
+// in them: not network shares, nor file systems unknown here.
+bool isWatchable(HANDLE folder, const std::wstring& path) {
+    wchar_t root[MAX_PATH + 1];
+    if (!GetVolumePathNameW(path.c_str(), root, MAX_PATH)) {
+        return false;
+    }
+    const UINT drive = GetDriveTypeW(root);
+    if (drive != DRIVE_FIXED && drive != DRIVE_REMOVABLE && drive != DRIVE_RAMDISK) {
+        return false;
+    }
+    wchar_t system[MAX_PATH + 1];
+    if (!GetVolumeInformationByHandleW(folder, nullptr, 0, nullptr, nullptr, nullptr, system,
+                                       MAX_PATH)) {
+        return false;
+    }
+    for (const wchar_t* known : {L"NTFS", L"ReFS", L"FAT", L"FAT32", L"exFAT"}) {
+        if (std::wcscmp(system, known) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+// What the folder has held: every long name read at the start or heard of
+// since, as hashes. A name that is not among them is free; one that is, or
+// shares a hash with one, is looked up. Names that go again are kept, so
+// nothing is missed when one comes and goes between two lookups.
+struct FolderEntries::Watch {
+    HANDLE folder = INVALID_HANDLE_VALUE;
+    OVERLAPPED overlapped{};
+    std::vector<DWORD> buffer; // DWORD-aligned, as the system fills it
+    bool pending = false;      // the system may still write to the buffer
+    std::wstring path;         // ends in "\"
+    detail::NameHashes names;
+
+    ~Watch() {
+        if (pending) {
+            DWORD ignored = 0;
+            CancelIoEx(folder, &overlapped);
+            GetOverlappedResult(folder, &overlapped, &ignored, TRUE);
+        }
+        if (folder != INVALID_HANDLE_VALUE) {
+            CloseHandle(folder);
+        }
+        if (overlapped.hEvent != nullptr) {
+            CloseHandle(overlapped.hEvent);
+        }
+    }
+
+    // Asks for the next changes of the folder's names; the system keeps
+    // those that come meanwhile until then.
+    bool listen() {
+        pending = ReadDirectoryChangesW(folder, buffer.data(),
+                                        static_cast<DWORD>(buffer.size() * sizeof(DWORD)), FALSE,
+                                        FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME,
+                                        nullptr, &overlapped, nullptr) != 0;
+        return pending;
+    }
+
+    // Watches the folder, then reads it. In that order, a name that appears
+    // while the folder is read is heard of if the reading misses it.
+    bool start(const std::string& utf8Path) {
+        path = detail::toWide(utf8Path);
+        folder =
+            CreateFileW(path.c_str(), FILE_LIST_DIRECTORY,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
+        overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        buffer.resize(watchBufferBytes / sizeof(DWORD));
+        if (folder == INVALID_HANDLE_VALUE || overlapped.hEvent == nullptr ||
+            !isWatchable(folder, path) || !listen()) {
+            return false;
+        }
+        WIN32_FIND_DATAW data;
+        HANDLE find = FindFirstFileExW((path + L"*").c_str(), FindExInfoBasic, &data,
+                                       FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+        if (find == INVALID_HANDLE_VALUE) {
+            return false; // even an empty folder lists "." and ".."
+        }
+        do {
+            names.insert(nameHash(data.cFileName));
+        } while (FindNextFileW(find, &data));
+        const bool complete = GetLastError() == ERROR_NO_MORE_FILES;
+        FindClose(find);
+        return complete;
+    }
+
+    // Takes in a name the system reported. It may report a short name: the
+    // long name of that entry is taken in too, if it is still there (if it
+    // went, a later change names wherever it went).
+    void takeIn(std::wstring name) {
+        if (name.find(L'~') != std::wstring::npos) {
+            WIN32_FIND_DATAW data;
+            HANDLE find = FindFirstFileExW((path + name).c_str(), FindExInfoBasic, &data,
+                                           FindExSearchNameMatch, nullptr, 0);
+            if (find != INVALID_HANDLE_VALUE) {
+                names.insert(nameHash(data.cFileName));
+                FindClose(find);
+            }
+        }
+        names.insert(nameHash(std::move(name)));
+    }
+
+    // Takes in the names that appeared since the last call; false when some
+    // may have gone unheard (more changes than the buffer holds, the watch
+    // ended).
+    bool catchUp() {
+        for (;;) {
+            DWORD bytes = 0;
+            if (!GetOverlappedResult(folder, &overlapped, &bytes, FALSE)) {
+                pending = GetLastError() == ERROR_IO_INCOMPLETE;
+                return pending;
+            }
+            pending = false;
+            if (bytes == 0) {
+                return false; // the system dropped the changes it could not hold
+            }
+            const auto* at = reinterpret_cast<const unsigned char*>(buffer.data());
+            for (;;) {
+                const auto* change = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(at);
+                takeIn(std::wstring(change->FileName, change->FileNameLength / sizeof(wchar_t)));
+                if (change->NextEntryOffset == 0) {
+                    break;
+                }
+                at += change->NextEntryOffset;
+            }
+            if (!listen()) {
+                return false;
+            }
+        }
+    }
+};
+
+FolderEntries::FolderEntries(const std::string& folder) : folder_(withSeparator(folder)) {
+    if (folderWatches) {
+        watch_ = std::make_unique<Watch>();
+        if (!watch_->start(folder_)) {
+            watch_.reset();
+        }
+    }
+}
 
 FolderEntries::~FolderEntries() = default;
 
 bool FolderEntries::contains(const std::string& name, Status* error) const {
+    if (watch_ != nullptr) {
+        std::wstring wide = detail::toWide(name);
+        if (!needsLookup(wide) && !watch_->names.contains(nameHash(std::move(wide)))) {
+            return false;
+        }
+    }
     return entryExists(folder_ + name, error);
 }
 
-void FolderEntries::refresh() {}
+void FolderEntries::refresh() {
+    if (watch_ != nullptr && !watch_->catchUp()) {
+        watch_.reset();
+    }
+}
 
 bool FolderEntries::watching() const {
-    return false;
+    return watch_ != nullptr;
 }
 
 bool isPlainName(std::string_view name) {
@@ -323,6 +499,14 @@ void setProgramFolderForTesting(const std::string& folder) {
 }
 
 namespace detail {
+
+void setFolderWatchesForTesting(bool enabled) {
+    folderWatches = enabled;
+}
+
+void setFolderWatchBufferForTesting(unsigned long bytes) {
+    watchBufferBytes = bytes;
+}
 
 void readFolder(const std::string& folder, std::vector<std::string>* folders,
                 std::vector<std::string>* files, Status* error) {

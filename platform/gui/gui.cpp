@@ -16,6 +16,8 @@ namespace tavrin::gui {
 
 namespace {
 
+long turnEvery = 0; // test-only: a turn every so many calls
+
 void installFontSubstitution() {
     if (QFontDatabase::families().contains(gothicName)) {
         return;
@@ -98,6 +100,22 @@ void setAccessibleNames(QWidget* window,
 
 void yieldToEvents() {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+bool EventTurns::due() {
+    if (turnEvery > 0) {
+        return calls_++ % turnEvery == 0;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (calls_++ > 0 && now < next_) {
+        return false;
+    }
+    next_ = now + interval;
+    return true;
+}
+
+void EventTurns::setEveryForTesting(long calls) {
+    turnEvery = calls;
 }
 
 } // namespace tavrin::gui

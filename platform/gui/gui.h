@@ -6,6 +6,7 @@
 #include <QRect>
 #include <QString>
 
+#include <chrono>
 #include <initializer_list>
 #include <string>
 #include <utility>
@@ -57,6 +58,26 @@ void setAccessibleNames(QWidget* window,
 
 // Processes every pending window event, then returns.
 void yieldToEvents();
+
+// Paces the turns a long task gives the window: due() answers true on its
+// first call, then once `interval` (about a frame) has passed since the last
+// true answer, so that the window repaints and takes input sixty times a
+// second however short each step of the task is, and a turn (half a
+// millisecond when the bar repaints) stays a small share of the task. Cheap
+// enough to ask after every file.
+class EventTurns {
+public:
+    static constexpr std::chrono::milliseconds interval{16};
+    bool due();
+
+    // Test-only: a turn every `calls` calls from the first, instead of by the
+    // clock (0: by the clock again).
+    static void setEveryForTesting(long calls);
+
+private:
+    std::chrono::steady_clock::time_point next_{};
+    long calls_ = 0;
+};
 
 inline QString qs(const std::string& utf8) {
     return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));

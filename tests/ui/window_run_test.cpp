@@ -180,6 +180,7 @@ private slots:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         tavrinM::setMessageFunction({});
         tavrin::platform::setProgramFolderForTesting({});
+        tavrin::gui::EventTurns::setEveryForTesting(0);
     }
 
     // Each name and number mode from the first click to the refreshed lists.
@@ -353,6 +354,7 @@ private slots:
 
     // While the run yields, the window lives but no command starts anything.
     void commandsDuringARunStartNothing() {
+        tavrin::gui::EventTurns::setEveryForTesting(1);
         openAndGet();
         pickExtension("jpg");
         QTest::keyClicks(w->NewNa, "n");
@@ -400,19 +402,60 @@ private slots:
         QVERIFY(w->Dir1->isEnabled() && w->GetCN->isEnabled() && w->con31->isEnabled());
     }
 
-    // End during the run: the file in hand is the last one renamed, and the
-    // history holds exactly the renamed files.
+    // End during the run: the file in hand at the window's turn is the last
+    // one renamed, and the history holds exactly the renamed files. The bar
+    // moves at the turns only: by the clock the first file has one, the
+    // others are counted here.
+    void endDuringARunKeepsWhatWasRenamed_data() {
+        QTest::addColumn<int>("every"); // a turn every so many files; 0: by the clock
+        QTest::addColumn<int>("endAt"); // the turn at which End is pressed
+        QTest::addColumn<int>("renamed");
+        QTest::newRow("by the clock") << 0 << 1 << 1;
+        QTest::newRow("every file") << 1 << 3 << 3;
+        QTest::newRow("every second file") << 2 << 2 << 3;
+        QTest::newRow("every fourth file") << 4 << 2 << 5;
+    }
+
     void endDuringARunKeepsWhatWasRenamed() {
+        QFETCH(int, every);
+        QFETCH(int, endAt);
+        QFETCH(int, renamed);
+        makeFiles({"a.jpg", "b.jpg", "c.jpg", "d.jpg", "e.jpg", "f.jpg"});
+        tavrin::gui::EventTurns::setEveryForTesting(every);
         openAndGet();
         pickExtension("jpg");
         QTest::keyClicks(w->NewNa, "n");
-        QTimer::singleShot(0, w->Command1, [this] { w->Command1->click(); });
+        std::vector<int> bar;
+        QTimer turns;
+        connect(&turns, &QTimer::timeout, this, [&] {
+            bar.push_back(w->PB->value());
+            if (static_cast<int>(bar.size()) == endAt) {
+                w->Command1->click();
+            }
+        });
+        turns.start(0);
         QTest::mouseClick(w->StrB, Qt::LeftButton);
+        turns.stop();
+
         QCOMPARE(ends, 1);
         QVERIFY(messages.isEmpty());
-        QCOMPARE(namesOnDisk(dir), std::set<std::string>({"n0.jpg", "b.jpg", "旅.jpg", "c.txt"}));
-        QCOMPARE(history("Old.ini"), historyText({folderLine(), "a.jpg"}));
-        QCOMPARE(history("New.ini"), historyText({folderLine(), "n0.jpg"}));
+        std::vector<int> expectedBar;
+        for (int turn = 0; turn < endAt; ++turn) {
+            expectedBar.push_back(turn * std::max(every, 1)); // files done before the turn
+        }
+        QCOMPARE(bar, expectedBar);
+        std::set<std::string> onDisk;
+        std::string oldText = historyText({folderLine()}), newText = oldText;
+        for (int i = 0; i < 6; ++i) {
+            const std::string was = std::string(1, char('a' + i)) + ".jpg";
+            const std::string now = "n" + std::to_string(i) + ".jpg";
+            onDisk.insert(i < renamed ? now : was);
+            oldText += i < renamed ? historyText({was}) : "";
+            newText += i < renamed ? historyText({now}) : "";
+        }
+        QCOMPARE(namesOnDisk(dir), onDisk);
+        QCOMPARE(history("Old.ini"), oldText);
+        QCOMPARE(history("New.ini"), newText);
     }
 
     // A run over a list that emptied after Get: an empty bar, not a busy one.

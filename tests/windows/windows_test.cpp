@@ -5,6 +5,7 @@
 #include "engine/tavrinM.h"
 #include "platform/codepage.h"
 #include "platform/fs.h"
+#include "platform/fs_internal.h"
 #include "platform/textfile.h"
 #include "platform/win32_text.h"
 #include "test_support.h"
@@ -16,6 +17,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -188,6 +190,116 @@ TEST_F(WinFolder, ClashInAnyLetterCaseLeavesBothFiles) {
     EXPECT_TRUE(p::renameNoReplace(folder + "a.jpg", folder + "写真.jpg").ok());
     EXPECT_EQ(read("写真.jpg"), "first");
     EXPECT_EQ(read("a.jpg"), "<missing>");
+}
+
+// The free names of a folder, watched and with every name looked up: no name
+// there is missed in any letter case, whether the folder held it when it was
+// read or it came in later by any way.
+// Refreshes `entries` until `seen` holds, for a second at most: Windows
+// reports a change as it is made, Wine's server a moment later.
+bool seenSoon(p::FolderEntries& entries, const std::function<bool()>& seen) {
+    for (int i = 0; i < 100; ++i, Sleep(10)) {
+        entries.refresh();
+        if (seen()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+class WinFolderEntries : public WinFolder, public ::testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override {
+        WinFolder::SetUp();
+        p::detail::setFolderWatchesForTesting(GetParam());
+        elsewhere = wbase.substr(0, wbase.size() - 1) + L"-elsewhere\\";
+        ASSERT_TRUE(CreateDirectoryW(elsewhere.c_str(), nullptr));
+    }
+    void TearDown() override {
+        p::detail::setFolderWatchesForTesting(true);
+        for (const wchar_t* sub : {L"SUB", L"Later4.dat"}) {
+            RemoveDirectoryW((wbase + sub).c_str());
+        }
+        RemoveDirectoryW(elsewhere.c_str());
+        WinFolder::TearDown();
+    }
+    std::wstring elsewhere;
+};
+
+TEST_P(WinFolderEntries, EveryEntryCountsInAnyCaseWhetherThereFirstOrMadeLater) {
+    make("IMG1.JPG", "");
+    make("hidden.txt", "", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    make("gone.txt", "");
+    make("A Long Name For Its Short One.jpeg", "");
+    ASSERT_TRUE(CreateDirectoryW((wbase + L"SUB").c_str(), nullptr));
+    p::FolderEntries entries(folder);
+    ASSERT_TRUE(DeleteFileW((wbase + L"gone.txt").c_str()));
+    entries.refresh();
+    for (const char* name : {"IMG1.JPG", "img1.jpg", "Img1.Jpg", "hidden.txt", "sub", "SUB"}) {
+        EXPECT_TRUE(entries.contains(name)) << name;
+    }
+    EXPECT_FALSE(entries.contains("gone.txt"));
+    EXPECT_FALSE(entries.contains("img1.jpeg"));
+    // A short name, where the system makes one, finds its file as a path does.
+    wchar_t shortPath[MAX_PATH];
+    if (GetShortPathNameW((wbase + L"A Long Name For Its Short One.jpeg").c_str(), shortPath,
+                          MAX_PATH) > 0) {
+        const std::wstring path = shortPath;
+        const std::string shortName = p::detail::toUtf8(path.substr(path.rfind(L'\\') + 1));
+        EXPECT_EQ(entries.contains(shortName), p::entryExists(folder + shortName)) << shortName;
+    }
+
+    // Every way a name can come into the folder after it was read.
+    const std::vector<std::pair<const char*, std::function<bool(const std::wstring&)>>> ways = {
+        {"created",
+         [](const std::wstring& to) {
+             HANDLE h = CreateFileW(to.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+             return h != INVALID_HANDLE_VALUE && CloseHandle(h);
+         }},
+        {"renamed within",
+         [&](const std::wstring& to) {
+             make("renamed.tmp", "");
+             return MoveFileExW((wbase + L"renamed.tmp").c_str(), to.c_str(), 0) != 0;
+         }},
+        {"moved in",
+         [&](const std::wstring& to) {
+             const std::wstring from = elsewhere + L"moved";
+             HANDLE h =
+                 CreateFileW(from.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+             return h != INVALID_HANDLE_VALUE && CloseHandle(h) &&
+                    MoveFileExW(from.c_str(), to.c_str(), 0) != 0;
+         }},
+        {"folder",
+         [](const std::wstring& to) { return CreateDirectoryW(to.c_str(), nullptr) != 0; }},
+    };
+    int n = 0;
+    for (const auto& [way, bring] : ways) {
+        const std::string name = "Later" + std::to_string(++n) + ".dat";
+        const std::string folded = "later" + std::to_string(n) + ".DAT";
+        EXPECT_FALSE(entries.contains(folded)) << way;
+        ASSERT_TRUE(bring(wbase + wide(name))) << way;
+        EXPECT_TRUE(seenSoon(entries, [&] { return entries.contains(name); })) << way;
+        EXPECT_TRUE(entries.contains(folded)) << way;
+    }
+    EXPECT_EQ(entries.watching(), GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Lookups, WinFolderEntries, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "Watched" : "OneByOne"; });
+
+// More changes between two refreshes than the watch holds: the ones the
+// system dropped are not missed, every name is looked up from then on.
+TEST_F(WinFolder, AfterMoreChangesThanTheWatchHoldsEveryNameIsLookedUp) {
+    p::detail::setFolderWatchBufferForTesting(4096);
+    p::FolderEntries entries(folder);
+    p::detail::setFolderWatchBufferForTesting(1 << 20);
+    ASSERT_TRUE(entries.watching());
+    for (int i = 0; i < 300; ++i) { // about 17 KB of changes
+        make("a-name-that-fills-the-buffer-" + std::to_string(i), "");
+    }
+    EXPECT_TRUE(seenSoon(entries, [&] { return !entries.watching(); }));
+    EXPECT_TRUE(entries.contains("A-NAME-THAT-FILLS-THE-BUFFER-299"));
+    EXPECT_FALSE(entries.contains("never"));
 }
 
 TEST_F(WinFolder, MissingFileReasonComesFromTheSystem) {

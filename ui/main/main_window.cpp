@@ -139,18 +139,14 @@ public:
         w_.PB->setMinimum(static_cast<int>(min));
         w_.PB->setMaximum(static_cast<int>(std::max(max, min + 1)));
         w_.PB->setValue(static_cast<int>(min));
+        progress_ = min;
     }
     void setProgressValue(long value) override {
-        // Setting the bar costs more than renaming a file on a fast disk: a step
-        // that cannot move the filled part by a pixel is left for a later one.
-        // Where the bar has a pixel per step or more, every step is shown.
-        const QProgressBar& bar = *w_.PB;
-        const long long range = static_cast<long long>(bar.maximum()) - bar.minimum();
-        const long long width = std::max(bar.width(), 1);
-        const auto pixel = [&](long long v) { return (v - bar.minimum()) * width / range; };
-        if (value >= bar.maximum() || value <= bar.minimum() ||
-            pixel(value) != pixel(bar.value())) {
-            w_.PB->setValue(static_cast<int>(value));
+        // Setting the bar costs more than renaming a file on a fast disk: the
+        // bar moves at the window's turns, and at once only at its two ends.
+        progress_ = value;
+        if (value >= w_.PB->maximum() || value <= w_.PB->minimum()) {
+            showProgress();
         }
     }
     void replaceExtensionList(const std::string& ext) override {
@@ -174,13 +170,27 @@ public:
         w_.running_ = false;
         w_.ReNm_Click();
     }
+    // The window gets a turn at the first file and then about once a frame,
+    // not after every file; End pressed meanwhile stops the run at the next
+    // turn.
     bool yieldToEvents() override {
-        gui::yieldToEvents();
+        if (turns_.due()) {
+            showProgress();
+            gui::yieldToEvents();
+        }
         return !w_.ending_;
     }
 
 private:
+    void showProgress() {
+        if (w_.PB->value() != progress_) {
+            w_.PB->setValue(static_cast<int>(progress_));
+        }
+    }
+
     MainWindow& w_;
+    gui::EventTurns turns_;
+    long progress_ = 0;
 };
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
