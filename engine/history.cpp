@@ -61,7 +61,7 @@ private:
 
 // Cuts a pair, and whatever follows it, off both history files. Old.ini goes
 // first: a New.ini line left over at the end is ignored by the readers.
-platform::Status cutOff(const history::PlacedPair& pair) {
+platform::Status cutOff(const history::PairStart& pair) {
     platform::Status s = tf::truncate(oldFile, pair.oldStart);
     return s.ok() ? tf::truncate(newFile, pair.newStart) : s;
 }
@@ -75,6 +75,45 @@ RestoreResult withProblem(RestoreResult result, Problem problem, const std::stri
 }
 
 } // namespace
+
+std::string_view HistoryPairs::folder(std::size_t i) const {
+    // The last folder whose first pair is at or before pair i.
+    const auto after = std::upper_bound(folderAt_.begin(), folderAt_.end(), i);
+    return folders_[static_cast<std::size_t>(after - folderAt_.begin()) - 1];
+}
+
+void HistoryPairs::copy(std::size_t i, HistoryPair& into) const {
+    into.folder.assign(folder(i));
+    into.oldName.assign(oldName(i));
+    into.newName.assign(newName(i));
+}
+
+HistoryPair HistoryPairs::operator[](std::size_t i) const {
+    HistoryPair pair;
+    copy(i, pair);
+    return pair;
+}
+
+void HistoryPairs::add(std::string_view folder, std::string_view oldName,
+                       std::string_view newName) {
+    if (folders_.empty() || folders_.back() != folder) {
+        folderAt_.push_back(size());
+        folders_.emplace_back(folder);
+    }
+    names_ += oldName;
+    bounds_.push_back(names_.size());
+    names_ += newName;
+    bounds_.push_back(names_.size());
+}
+
+void HistoryPairs::removeLast() {
+    bounds_.resize(bounds_.size() - 2);
+    names_.resize(bounds_.empty() ? 0 : bounds_.back());
+    if (folderAt_.back() == size()) {
+        folderAt_.pop_back();
+        folders_.pop_back();
+    }
+}
 
 bool isFolderLine(const std::string& oldLine) {
     return oldLine.size() > 1 && oldLine.front() == '-' &&
@@ -116,10 +155,12 @@ RestoreResult RestoreNames() {
     // Last rename first, so a file that took a name another had just left comes back right.
     const history::Files files = history::files();
     KeptPairs kept(files);
-    for (auto it = history.pairs.rbegin(); it != history.pairs.rend(); ++it) {
-        FolderPath = it->folder;
-        OldName = it->oldName;
-        NewName = it->newName;
+    HistoryPair pair; // reused, so the walk allocates nothing per pair
+    for (std::size_t i = history.pairs.size(); i-- > 0;) {
+        history.pairs.copy(i, pair);
+        FolderPath = pair.folder;
+        OldName = pair.oldName;
+        NewName = pair.newName;
         bool restored = false;
         std::string reason = "ファイル名として使えない名前です";
         if (isUsableName(OldName) && isUsableName(NewName)) {
@@ -133,13 +174,13 @@ RestoreResult RestoreNames() {
         }
         if (restored) {
             ++result.restored;
-        } else if (auto s = kept.add(*it); !s.ok()) {
+        } else if (auto s = kept.add(pair); !s.ok()) {
             result = withProblem(std::move(result), Problem::Stopped, files.oldKept, s.reason);
             break;
         } else {
-            result.failed.push_back({*it, reason});
+            result.failed.push_back({pair, reason});
         }
-        if (auto s = cutOff(*it); !s.ok()) {
+        if (auto s = cutOff(history.starts[i]); !s.ok()) {
             result = withProblem(std::move(result), Problem::Stopped, OldIniPath, s.reason);
             break;
         }
