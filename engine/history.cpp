@@ -155,17 +155,19 @@ RestoreResult RestoreNames() {
     // Last rename first, so a file that took a name another had just left comes back right.
     const history::Files files = history::files();
     KeptPairs kept(files);
-    HistoryPair pair; // reused, so the walk allocates nothing per pair
+    // Reused from pair to pair, so that the walk allocates nothing per pair.
+    HistoryPair pair;
+    std::string from, to, reason;
     for (std::size_t i = history.pairs.size(); i-- > 0;) {
         history.pairs.copy(i, pair);
         FolderPath = pair.folder;
         OldName = pair.oldName;
         NewName = pair.newName;
         bool restored = false;
-        std::string reason = "ファイル名として使えない名前です";
+        reason = "ファイル名として使えない名前です";
         if (isUsableName(OldName) && isUsableName(NewName)) {
-            const std::string from = FolderPath + NewName;
-            const std::string to = FolderPath + OldName;
+            from.assign(FolderPath).append(NewName);
+            to.assign(FolderPath).append(OldName);
             const platform::Status renamed = platform::renameNoReplace(from, to);
             // Already as it was: a restore stopped between a rename and its cut, or
             // a run stopped between recording a pair and renaming its file.
