@@ -107,6 +107,10 @@ private slots:
         QPointer<RestoreDialog> dialog = openDialog();
         QCOMPARE(items(dialog->ListNewName), QStringList({"n0.txt", "n1.txt"}));
         QCOMPARE(items(dialog->ListOldName), QStringList({"b.txt", "a.txt"}));
+        // The state holds the last pair, as after a walk over them all.
+        QCOMPARE(tavrinM::FolderPath, folderText(dir));
+        QCOMPARE(tavrinM::OldName, std::string("a.txt"));
+        QCOMPARE(tavrinM::NewName, std::string("n1.txt"));
         delete dialog;
     }
 
