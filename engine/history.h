@@ -34,6 +34,8 @@ public:
     void copy(std::size_t i, HistoryPair& into) const;
     HistoryPair operator[](std::size_t i) const;
 
+    // Room for names of `bytes` in all, so that reading a large history grows the buffer once.
+    void reserve(std::size_t bytes) { names_.reserve(bytes); }
     void add(std::string_view folder, std::string_view oldName, std::string_view newName);
     void removeLast();
 

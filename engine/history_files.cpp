@@ -45,8 +45,10 @@ bool samePair(const HistoryPair& a, const HistoryPair& b) {
     return a.folder == b.folder && a.oldName == b.oldName && a.newName == b.newName;
 }
 
+// Two searches for one character each: find_first_of would search the set of
+// two once for every character of the line.
 bool holdsLineBreak(std::string_view line) {
-    return line.find_first_of("\r\n") != std::string_view::npos;
+    return line.find('\r') != std::string_view::npos || line.find('\n') != std::string_view::npos;
 }
 
 struct Lines : Parsed {
@@ -73,6 +75,7 @@ Lines parseLines(int oldN, int newN, const std::string& oldPath, const std::stri
     Lines out;
     std::string folder;
     std::string oldLine, newLine; // reused: most names fit the room the last one took
+    out.pairs.reserve(tf::size(oldN) + tf::size(newN));
     bool hasFolderLine = false;
     for (long line = 0; !tf::atEnd(oldN); ++line) {
         const std::uint64_t oldStart = tf::position(oldN);
