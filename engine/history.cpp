@@ -89,7 +89,7 @@ private:
 // over at the end is ignored by the readers. Where a folder had to be synced
 // for that, the cut is synced too, so that no later rename into a name these
 // pairs freed can outlast it in a power cut.
-platform::Status cutOff(const history::PlacedPair& pair, history::UserFolders& folders,
+platform::Status cutOff(const history::PairStart& pair, history::UserFolders& folders,
                         std::string& failedPath) {
     bool synced = false;
     if (auto s = folders.makeDurable(failedPath, &synced); !s.ok()) {
@@ -148,6 +148,45 @@ RestoreResult withProblem(RestoreResult result, Problem problem, const std::stri
 
 } // namespace
 
+std::string_view HistoryPairs::folder(std::size_t i) const {
+    // The last folder whose first pair is at or before pair i.
+    const auto after = std::upper_bound(folderAt_.begin(), folderAt_.end(), i);
+    return folders_[static_cast<std::size_t>(after - folderAt_.begin()) - 1];
+}
+
+void HistoryPairs::copy(std::size_t i, HistoryPair& into) const {
+    into.folder.assign(folder(i));
+    into.oldName.assign(oldName(i));
+    into.newName.assign(newName(i));
+}
+
+HistoryPair HistoryPairs::operator[](std::size_t i) const {
+    HistoryPair pair;
+    copy(i, pair);
+    return pair;
+}
+
+void HistoryPairs::add(std::string_view folder, std::string_view oldName,
+                       std::string_view newName) {
+    if (folders_.empty() || folders_.back() != folder) {
+        folderAt_.push_back(size());
+        folders_.emplace_back(folder);
+    }
+    names_ += oldName;
+    bounds_.push_back(names_.size());
+    names_ += newName;
+    bounds_.push_back(names_.size());
+}
+
+void HistoryPairs::removeLast() {
+    bounds_.resize(bounds_.size() - 2);
+    names_.resize(bounds_.empty() ? 0 : bounds_.back());
+    if (folderAt_.back() == size()) {
+        folderAt_.pop_back();
+        folders_.pop_back();
+    }
+}
+
 bool isFolderLine(const std::string& oldLine) {
     return oldLine.size() > 1 && oldLine.front() == '-' &&
            platform::isAbsoluteFolder(std::string_view(oldLine).substr(1));
@@ -193,39 +232,44 @@ RestoreResult RestoreNames() {
     const history::Files files = history::files();
     KeptPairs kept(files);
     history::UserFolders folders;
-    const history::PlacedPair* uncut = nullptr; // the earliest restored pair not cut yet
-    std::unordered_set<std::string> freed;      // the names the uncut pairs freed
+    std::size_t uncut = 0; // the earliest restored pair not cut yet, when `anyUncut`
+    bool anyUncut = false;
+    std::unordered_set<std::string> freed; // the names the uncut pairs freed
     long batchSize = 0;
     auto batchStart = std::chrono::steady_clock::now();
     const auto cutUncut = [&] {
-        if (uncut == nullptr) {
+        if (!anyUncut) {
             return true;
         }
-        if (auto s = cutOff(*uncut, folders, failedPath); !s.ok()) {
+        if (auto s = cutOff(history.starts[uncut], folders, failedPath); !s.ok()) {
             result = withProblem(std::move(result), Problem::Stopped, failedPath, s.reason);
             return false;
         }
-        uncut = nullptr;
+        anyUncut = false;
         freed.clear();
         batchSize = 0;
         batchStart = std::chrono::steady_clock::now();
         return true;
     };
-    for (auto it = history.pairs.rbegin(); it != history.pairs.rend(); ++it) {
-        FolderPath = it->folder;
-        OldName = it->oldName;
-        NewName = it->newName;
+    // Reused from pair to pair, so that the walk allocates little per pair.
+    HistoryPair pair;
+    std::string reason;
+    for (std::size_t i = history.pairs.size(); i-- > 0;) {
+        history.pairs.copy(i, pair);
+        FolderPath = pair.folder;
+        OldName = pair.oldName;
+        NewName = pair.newName;
         if ((freed.count(platform::foldedKey(FolderPath + OldName)) != 0 ||
              batchSize >= batchPairs ||
              std::chrono::steady_clock::now() - batchStart >= batchTime) &&
             !cutUncut()) {
             break;
         }
-        std::string reason;
-        if (restoreOne(*it, reason)) {
+        if (restoreOne(pair, reason)) {
             folders.renamedIn(FolderPath);
             ++result.restored;
-            uncut = &*it;
+            uncut = i;
+            anyUncut = true;
             freed.insert(platform::foldedKey(FolderPath + NewName));
             ++batchSize;
             continue;
@@ -233,12 +277,12 @@ RestoreResult RestoreNames() {
         if (!cutUncut()) {
             break;
         }
-        if (auto s = kept.add(*it, failedPath); !s.ok()) {
+        if (auto s = kept.add(pair, failedPath); !s.ok()) {
             result = withProblem(std::move(result), Problem::Stopped, failedPath, s.reason);
             break;
         }
-        result.failed.push_back({*it, reason});
-        if (auto s = cutOff(*it, folders, failedPath); !s.ok()) {
+        result.failed.push_back({pair, reason});
+        if (auto s = cutOff(history.starts[i], folders, failedPath); !s.ok()) {
             result = withProblem(std::move(result), Problem::Stopped, failedPath, s.reason);
             break;
         }

@@ -3,7 +3,9 @@
 
 #include "platform/fs.h"
 
+#include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tavrin {
@@ -16,8 +18,62 @@ struct HistoryPair {
     std::string newName;
 };
 
+// The pairs of a history in file order, held compactly: their names in one
+// buffer, each folder once for the pairs under it, so that a million pairs
+// take little more room than their names.
+class HistoryPairs {
+public:
+    std::size_t size() const { return bounds_.size() / 2; }
+    bool empty() const { return bounds_.empty(); }
+
+    std::string_view folder(std::size_t i) const;
+    std::string_view oldName(std::size_t i) const { return name(2 * i); }
+    std::string_view newName(std::size_t i) const { return name(2 * i + 1); }
+
+    // Pair `i`, copied out; `into` keeps its strings' room from call to call.
+    void copy(std::size_t i, HistoryPair& into) const;
+    HistoryPair operator[](std::size_t i) const;
+
+    // Room for names of `bytes` in all, so that reading a large history grows the buffer once.
+    void reserve(std::size_t bytes) { names_.reserve(bytes); }
+    void add(std::string_view folder, std::string_view oldName, std::string_view newName);
+    void removeLast();
+
+    // Walks the pairs in file order, each copied out as a HistoryPair.
+    class Iterator {
+    public:
+        using value_type = HistoryPair;
+        using difference_type = std::ptrdiff_t;
+        Iterator(const HistoryPairs* pairs, std::size_t i) : pairs_(pairs), i_(i) {}
+        HistoryPair operator*() const { return (*pairs_)[i_]; }
+        Iterator& operator++() {
+            ++i_;
+            return *this;
+        }
+        Iterator operator++(int) { return {pairs_, i_++}; }
+        bool operator==(const Iterator& other) const { return i_ == other.i_; }
+
+    private:
+        const HistoryPairs* pairs_;
+        std::size_t i_;
+    };
+    Iterator begin() const { return {this, 0}; }
+    Iterator end() const { return {this, size()}; }
+
+private:
+    std::string_view name(std::size_t k) const {
+        const std::size_t from = k == 0 ? 0 : bounds_[k - 1];
+        return std::string_view(names_).substr(from, bounds_[k] - from);
+    }
+
+    std::string names_;                 // old and new name of each pair, in turn
+    std::vector<std::size_t> bounds_;   // where each of those names ends
+    std::vector<std::size_t> folderAt_; // the first pair under each folder
+    std::vector<std::string> folders_;
+};
+
 struct HistoryRead {
-    std::vector<HistoryPair> pairs; // in file order; folder lines are not listed
+    HistoryPairs pairs; // in file order; folder lines are not listed
     bool ok = true;
     std::string path;   // the file that could not be read, when !ok
     std::string reason; // why

@@ -45,8 +45,10 @@ bool samePair(const HistoryPair& a, const HistoryPair& b) {
     return a.folder == b.folder && a.oldName == b.oldName && a.newName == b.newName;
 }
 
+// Two searches for one character each: find_first_of would search the set of
+// two once for every character of the line.
 bool holdsLineBreak(std::string_view line) {
-    return line.find_first_of("\r\n") != std::string_view::npos;
+    return line.find('\r') != std::string_view::npos || line.find('\n') != std::string_view::npos;
 }
 
 struct Lines : Parsed {
@@ -72,11 +74,13 @@ Lines parseLines(int oldN, int newN, const std::string& oldPath, const std::stri
                  bool kept) {
     Lines out;
     std::string folder;
+    std::string oldLine, newLine; // reused: most names fit the room the last one took
+    out.pairs.reserve(tf::size(oldN) + tf::size(newN));
     bool hasFolderLine = false;
     for (long line = 0; !tf::atEnd(oldN); ++line) {
         const std::uint64_t oldStart = tf::position(oldN);
         const std::uint64_t newStart = tf::position(newN);
-        std::string oldLine;
+        oldLine.clear();
         bool oldComplete = false;
         const platform::Status oldRead = tf::readLine(oldN, oldLine, &oldComplete);
         if (!oldComplete) {
@@ -106,7 +110,7 @@ Lines parseLines(int oldN, int newN, const std::string& oldPath, const std::stri
             ++out.nameLines;
         }
         const bool lastOld = tf::atEnd(oldN);
-        std::string newLine;
+        newLine.clear();
         bool newComplete = false;
         platform::Status newRead;
         if (!tf::atEnd(newN)) {
@@ -126,12 +130,8 @@ Lines parseLines(int oldN, int newN, const std::string& oldPath, const std::stri
             // A whole name line without a partner: New.ini is written and made
             // durable before Old.ini, so no writer of ours leaves this. It is
             // listed with no new name, so that it is reported and kept.
-            PlacedPair pair;
-            pair.folder = folder;
-            pair.oldName = std::move(oldLine);
-            pair.oldStart = oldStart;
-            pair.newStart = newStart;
-            out.pairs.push_back(std::move(pair));
+            out.pairs.add(folder, oldLine, "");
+            out.starts.push_back({oldStart, newStart});
             break;
         }
         if (!newRead.ok()) {
@@ -144,13 +144,8 @@ Lines parseLines(int oldN, int newN, const std::string& oldPath, const std::stri
             folder = oldLine.substr(1);
             out.inStep = out.inStep && newLine == oldLine;
         } else {
-            PlacedPair pair;
-            pair.folder = folder;
-            pair.oldName = std::move(oldLine);
-            pair.newName = std::move(newLine);
-            pair.oldStart = oldStart;
-            pair.newStart = newStart;
-            out.pairs.push_back(std::move(pair));
+            out.pairs.add(folder, oldLine, newLine);
+            out.starts.push_back({oldStart, newStart});
         }
     }
     if (!hasFolderLine && !kept) {
@@ -184,12 +179,12 @@ Lines parseFiles(int oldN, int newN, const std::string& oldPath, const std::stri
     return lines;
 }
 
-HistoryRead toRead(const Parsed& parsed) {
+HistoryRead toRead(Parsed&& parsed) {
     HistoryRead read;
     read.ok = parsed.ok;
-    read.path = parsed.path;
-    read.reason = parsed.reason;
-    read.pairs.assign(parsed.pairs.begin(), parsed.pairs.end());
+    read.path = std::move(parsed.path);
+    read.reason = std::move(parsed.reason);
+    read.pairs = std::move(parsed.pairs);
     return read;
 }
 
@@ -269,8 +264,8 @@ platform::Status replaceWithPending(const Files& f, std::string& failedPath) {
 // before the next step: the files read in step only once both are whole, and
 // Old.ini.new never holds a line whose partner could be missing after a power
 // cut. Their folder is made durable last, so that they exist after one.
-platform::Status writePending(const Files& f, const std::string& folder,
-                              const std::vector<HistoryPair>& pairs, std::string& failedPath) {
+platform::Status writePending(const Files& f, const std::string& folder, const HistoryPairs& pairs,
+                              std::string& failedPath) {
     for (const auto& [number, path, named] : {std::tuple{newFile, &f.newPending, &f.newPath},
                                               std::tuple{oldFile, &f.oldPending, &f.oldPath}}) {
         failedPath = *named;
@@ -287,13 +282,13 @@ platform::Status writePending(const Files& f, const std::string& folder,
         if (!folder.empty()) {
             s = tf::queueLine(number, "-" + folder);
         }
-        for (auto pair = pairs.begin(); s.ok() && pair != pairs.end(); ++pair) {
-            if (pair->folder != current) {
-                current = pair->folder;
+        for (std::size_t i = 0; s.ok() && i < pairs.size(); ++i) {
+            if (pairs.folder(i) != current) {
+                current = pairs.folder(i);
                 s = tf::queueLine(number, "-" + current);
             }
             if (s.ok()) {
-                s = tf::queueLine(number, useOld ? pair->oldName : pair->newName);
+                s = tf::queueLine(number, useOld ? pairs.oldName(i) : pairs.newName(i));
             }
         }
         if (s.ok()) {
@@ -343,20 +338,23 @@ HistoryRead readCurrent() {
     }
     Lines history = parseFiles(oldFile, newFile, f.oldPath, f.newPath);
     if (!history.ok || !platform::entryExists(f.oldKept)) {
-        return toRead(history);
+        return toRead(std::move(history));
     }
-    const Lines kept = parseFiles(oldKeptFile, newKeptFile, f.oldKept, f.newKept, true);
+    Lines kept = parseFiles(oldKeptFile, newKeptFile, f.oldKept, f.newKept, true);
     if (!kept.ok) {
-        return toRead(kept);
+        return toRead(std::move(kept));
     }
     // A pair is added to the kept files before it is cut off Old.ini: a restore
     // stopped in between left it in both.
     auto& pairs = history.pairs;
-    if (!pairs.empty() && !kept.pairs.empty() && samePair(pairs.back(), kept.pairs.back())) {
-        pairs.pop_back();
+    if (!pairs.empty() && !kept.pairs.empty() &&
+        samePair(pairs[pairs.size() - 1], kept.pairs[kept.pairs.size() - 1])) {
+        pairs.removeLast();
     }
-    pairs.insert(pairs.end(), kept.pairs.rbegin(), kept.pairs.rend());
-    return toRead(history);
+    for (std::size_t i = kept.pairs.size(); i-- > 0;) {
+        pairs.add(kept.pairs.folder(i), kept.pairs.oldName(i), kept.pairs.newName(i));
+    }
+    return toRead(std::move(history));
 }
 
 platform::Status settle(bool foldKept, std::string& failedPath) {

@@ -54,14 +54,15 @@ struct Files {
 };
 Files files();
 
-// A pair, and where its lines begin in the two files.
-struct PlacedPair : HistoryPair {
+// Where the lines of a pair begin in the two files.
+struct PairStart {
     std::uint64_t oldStart = 0;
     std::uint64_t newStart = 0;
 };
 
 struct Parsed {
-    std::vector<PlacedPair> pairs;
+    HistoryPairs pairs;
+    std::vector<PairStart> starts; // one for each pair
     bool ok = true;
     std::string path, reason; // when !ok
 };

@@ -43,6 +43,30 @@ TEST(FolderLine, OnlyAnAbsoluteFolderEndingInTheSeparatorCounts) {
     EXPECT_FALSE(isFolderLine("a.jpg"));
 }
 
+// Pairs share one buffer of names and one entry per run of a folder: dropping
+// the last pair of a folder drops its folder, and the next pair gets its own.
+TEST(HistoryPairs, EachPairKeepsItsFolderAndNamesAsPairsComeAndGo) {
+    HistoryPairs p;
+    p.add("/a/", "1.jpg", "n1.jpg");
+    p.add("/a/", "2.jpg", "");
+    p.add("/b/", "3.jpg", "n3.jpg");
+    p.removeLast();
+    p.add("/c/", "4.jpg", "n4.jpg");
+    ASSERT_EQ(p.size(), 3u);
+    EXPECT_EQ(p[1].folder, "/a/");
+    EXPECT_EQ(p[1].newName, "");
+    EXPECT_EQ(p[2].folder, "/c/");
+    EXPECT_EQ(p[2].oldName, "4.jpg");
+    EXPECT_EQ(p.newName(2), "n4.jpg");
+    p.removeLast();
+    p.removeLast();
+    p.removeLast();
+    EXPECT_TRUE(p.empty());
+    p.add("/d/", "5.jpg", "n5.jpg");
+    EXPECT_EQ(p[0].folder, "/d/");
+    EXPECT_EQ(p[0].oldName, "5.jpg");
+}
+
 TEST_F(HistoryTest, ReadsPairsInFileOrderUnderTheirFolders) {
     const std::string other = nativeFolder("/other/");
     writeRaw(folderLine() + "a.jpg\r\n-" + other + "\r\nb.jpg\r\n",
@@ -75,7 +99,7 @@ TEST_F(HistoryTest, UnfinishedLastPairIsLeftOut) {
         writeRaw(head + "b.jpg\r\n", newBytes);
         const HistoryRead h = read();
         EXPECT_THAT(olds(h), ElementsAre("a.jpg", "b.jpg"));
-        EXPECT_EQ(h.pairs.back().newName, "");
+        EXPECT_EQ(h.pairs.newName(h.pairs.size() - 1), "");
     }
     writeRaw(folderLine(), "");
     EXPECT_TRUE(read().pairs.empty());

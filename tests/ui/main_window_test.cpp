@@ -583,7 +583,8 @@ private slots:
             }
         }
         QVERIFY(dialog != nullptr);
-        QCOMPARE(dialog->ListOldName->item(0)->text(), QStringLiteral("notes.txt"));
+        QCOMPARE(dialog->ListOldName->model()->index(0, 0).data().toString(),
+                 QStringLiteral("notes.txt"));
         QTest::mouseClick(dialog->Command1, Qt::LeftButton);
         QCOMPARE(messages, QStringList({"復元完了"}));
         QVERIFY(fs::exists(dir / "notes.txt"));

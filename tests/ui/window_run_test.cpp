@@ -483,9 +483,11 @@ private slots:
                  QStringList({"既に同名のファイルが存在します、ファイル名を変更してください。"}));
         tavrin::ui::RestoreDialog* dialog = shownRestoreDialog();
         QVERIFY(dialog != nullptr);
-        QCOMPARE(dialog->ListOldName->count(), 1);
-        QCOMPARE(dialog->ListOldName->item(0)->text(), QStringLiteral("a.jpg"));
-        QCOMPARE(dialog->ListNewName->item(0)->text(), QStringLiteral("n0.jpg"));
+        QCOMPARE(dialog->ListOldName->model()->rowCount(), 1);
+        QCOMPARE(dialog->ListOldName->model()->index(0, 0).data().toString(),
+                 QStringLiteral("a.jpg"));
+        QCOMPARE(dialog->ListNewName->model()->index(0, 0).data().toString(),
+                 QStringLiteral("n0.jpg"));
         QCOMPARE(namesOnDisk(dir), std::set<std::string>({"n0.jpg", "b.jpg", "n1.jpg"}));
         QTest::mouseClick(dialog->Command1, Qt::LeftButton);
         QCOMPARE(namesOnDisk(dir), std::set<std::string>({"a.jpg", "b.jpg", "n1.jpg"}));

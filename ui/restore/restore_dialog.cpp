@@ -6,11 +6,12 @@
 #include "platform/gui/lists.h"
 #include "ui/restore/arrow_icon.h"
 
+#include <QAbstractListModel>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
-#include <QListWidget>
+#include <QListView>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
@@ -21,11 +22,43 @@ namespace {
 
 using gui::twips;
 
+QString fromUtf8(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// One side of the history's pairs, the old names or the new ones, read
+// straight from the pairs: a million of them need no item of their own.
+class PairNameModel : public QAbstractListModel {
+public:
+    PairNameModel(bool oldNames, QObject* parent)
+        : QAbstractListModel(parent), oldNames_(oldNames) {}
+
+    void setPairs(std::shared_ptr<const HistoryPairs> pairs) {
+        beginResetModel();
+        pairs_ = std::move(pairs);
+        endResetModel();
+    }
+    int rowCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() || !pairs_ ? 0 : static_cast<int>(pairs_->size());
+    }
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (!index.isValid() || role != Qt::DisplayRole || index.row() >= rowCount()) {
+            return {};
+        }
+        const auto row = static_cast<std::size_t>(index.row());
+        return fromUtf8(oldNames_ ? pairs_->oldName(row) : pairs_->newName(row));
+    }
+
+private:
+    bool oldNames_;
+    std::shared_ptr<const HistoryPairs> pairs_;
+};
+
 // A list that only displays its names: no current row and no selection. Keys
 // scroll it instead of moving a current row; a click only gives it the focus.
-class DisplayList : public QListWidget {
+class DisplayList : public QListView {
 public:
-    using QListWidget::QListWidget;
+    using QListView::QListView;
 
 protected:
     QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers) override {
@@ -61,9 +94,12 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent*) override {}
 };
 
-QListWidget* makeList(QWidget* parent, const char* name, QColor text, const QRect& geometry) {
+QListView* makeList(QWidget* parent, const char* name, bool oldNames, QColor text,
+                    const QRect& geometry) {
     auto* list = new DisplayList(parent);
     list->setObjectName(QString::fromUtf8(name));
+    list->setModel(new PairNameModel(oldNames, list));
+    list->setUniformItemSizes(true); // a million rows lay out at once
     list->setGeometry(geometry);
     list->setFont(gui::gothic(11.25));
     QPalette palette = list->palette();
@@ -88,10 +124,6 @@ QPushButton* makeButton(QWidget* parent, const char* name, const QString& captio
     return button;
 }
 
-QString fromUtf8(const std::string& text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 void showMessage(const std::string& text) {
     tavrinM::MsgText = text;
     tavrinM::ShowMsg();
@@ -109,12 +141,14 @@ RestoreDialog::RestoreDialog(MainWindowLink link, QWidget* parent)
     palette.setColor(QPalette::Window, QColor(64, 64, 64));
     setPalette(palette);
 
-    ListNewName = makeList(this, "ListNewName", QColor(0, 0, 255), twips(240, 240, 2535, 3435));
+    ListNewName =
+        makeList(this, "ListNewName", false, QColor(0, 0, 255), twips(240, 240, 2535, 3435));
     Image1 = new QLabel(this);
     Image1->setObjectName(QStringLiteral("Image1"));
     Image1->setGeometry(twips(2880, 1560, 480, 480));
     Image1->setPixmap(QPixmap(arrowIcon32));
-    ListOldName = makeList(this, "ListOldName", QColor(255, 0, 0), twips(3360, 240, 2535, 3435));
+    ListOldName =
+        makeList(this, "ListOldName", true, QColor(255, 0, 0), twips(3360, 240, 2535, 3435));
     Command1 = makeButton(this, "Command1", QStringLiteral("実行"), twips(3600, 4080, 975, 375));
     Command2 =
         makeButton(this, "Command2", QStringLiteral("キャンセル"), twips(4920, 4080, 975, 375));
@@ -132,17 +166,20 @@ RestoreDialog::RestoreDialog(MainWindowLink link, QWidget* parent)
 }
 
 void RestoreDialog::Form_Load() {
-    ListOldName->clear();
-    ListNewName->clear();
     tavrinM::ResetState();
     tavrinM::SetHistoryPaths();
-    const HistoryRead history = ReadHistory();
-    for (const HistoryPair& pair : history.pairs) {
-        tavrinM::FolderPath = pair.folder;
-        tavrinM::OldName = pair.oldName;
-        tavrinM::NewName = pair.newName;
-        ListOldName->addItem(fromUtf8(pair.oldName));
-        ListNewName->addItem(fromUtf8(pair.newName));
+    HistoryRead history = ReadHistory();
+    const std::size_t count = history.pairs.size();
+    if (count > 0) {
+        // The state holds the last pair, as after going through them all.
+        const HistoryPair last = history.pairs[count - 1];
+        tavrinM::FolderPath = last.folder;
+        tavrinM::OldName = last.oldName;
+        tavrinM::NewName = last.newName;
+    }
+    pairs_ = std::make_shared<const HistoryPairs>(std::move(history.pairs));
+    for (QListView* list : {ListOldName, ListNewName}) {
+        static_cast<PairNameModel*>(list->model())->setPairs(pairs_);
     }
 }
 

@@ -2,12 +2,15 @@
 // "実行" to give the files their old names back, "キャンセル" to leave them.
 #pragma once
 
+#include "engine/history.h"
+
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
 class QLabel;
-class QListWidget;
+class QListView;
 class QPushButton;
 
 namespace tavrin::ui {
@@ -32,9 +35,9 @@ public:
     // Shows the dialog centred on the screen.
     void showCentred();
 
-    QListWidget* ListNewName;
+    QListView* ListNewName;
     QLabel* Image1;
-    QListWidget* ListOldName;
+    QListView* ListOldName;
     QPushButton* Command1;
     QPushButton* Command2;
 
@@ -46,6 +49,8 @@ private:
     void unload();
 
     MainWindowLink link_;
+    // The pairs both lists show, held once and shared with their models.
+    std::shared_ptr<const HistoryPairs> pairs_;
 };
 
 } // namespace tavrin::ui
