@@ -62,7 +62,7 @@ out=$dir/package-test
 rm -rf "$out"
 mkdir -p "$out"
 own=$(mktemp -d)
-cp tests/package/end_to_end.sh "$own/"
+cp tests/package/end_to_end.sh tests/x11_windows.sh "$own/"
 chmod 755 "$own"
 "${sudo[@]}" chown "$user" "$own"
 

@@ -19,63 +19,12 @@ folder=写真
 files=(memo.txt a.jpg b.jpg ｶﾒﾗ.jpg) # in the lists' order
 renamed=(memo.txt trip0.jpg trip1.jpg trip2.jpg)
 
-program=
-fail() {
-    echo "end_to_end: $*" >&2
-    import -window root "$out/failure.png" 2>/dev/null || true
-    [ -z "$program" ] || kill "$program" 2>/dev/null || true
-    exit 1
-}
-windows_named() { # mapped windows titled $1
-    local id
-    for id in $(xdotool search --name "^$1\$" 2>/dev/null); do
-        if xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable'; then
-            echo "$id"
-        fi
-    done
-}
-await_window() { # up to 20 s for a mapped window titled $1 other than those in $2
-    local id
-    for _ in $(seq 200); do
-        for id in $(windows_named "$1"); do
-            case " ${2:-} " in *" $id "*) ;; *)
-                echo "$id"
-                return 0
-                ;;
-            esac
-        done
-        sleep 0.1
-    done
-    return 1
-}
-geometry() {
-    xwininfo -id "$1" | awk '/Absolute upper-left X/{x=$4} /Absolute upper-left Y/{y=$4}
-        /Width:/{w=$2} /Height:/{h=$2} END{print x, y, w, h}'
-}
-ox=0 oy=0
-origin() { # the fixed $2 x $3 client area lies at the bottom of the window, below its menu
-    local x y w h
-    read -r x y w h < <(geometry "$1")
-    ox=$((x + (w - $2) / 2)) oy=$((y + h - $3 - (w - $2) / 2))
-}
-click() { # twips from the client's top left corner
-    xdotool mousemove $((ox + $1 / 15)) $((oy + $2 / 15)) click 1
-    sleep 0.4
-}
-shot() {
-    local x y w h
-    read -r x y w h < <(geometry "$1")
-    import -window root -crop "$((w + 16))x$((h + 40))+$((x - 8))+$((y - 32))" +repage "$out/$2"
-}
+source "$(dirname "$0")/x11_windows.sh"
 confirm() { # the message box after $1
     local box
     box=$(await_window Tavrin "$main") || fail "no message after $1"
     xdotool windowactivate --sync "$box" key Return 2>/dev/null || xdotool key Return
-    for _ in $(seq 200); do
-        xwininfo -id "$box" 2>/dev/null | grep -q 'Map State: IsViewable' || return 0
-        sleep 0.1
-    done
-    fail "the message box after $1 stayed"
+    await_gone "$box" || fail "the message box after $1 stayed"
 }
 
 [ ! -e "$state" ] || fail "$state is there before the first start"
@@ -89,7 +38,7 @@ done
 program=$!
 main=$(await_window Tavrin) || fail "no main window"
 sleep 0.5
-origin "$main" 503 279
+read -r ox oy < <(origin_of "$main" 503 279)
 click 1087 1050 # Dir1: the last entry is the folder with the files
 xdotool key End
 sleep 0.3
@@ -119,7 +68,7 @@ click 2272 1830 # the tab "ン"
 click 1327 2947 # ReNm
 dialog=$(await_window 復元確認) || fail "no restore dialog"
 sleep 0.5
-origin "$dialog" 410 311
+read -r ox oy < <(origin_of "$dialog" 410 311)
 shot "$dialog" restore-dialog.png
 click 4087 4267 # 実行
 confirm 実行
@@ -133,7 +82,7 @@ done
 
 main=$(await_window Tavrin) || fail "the main window did not come back"
 sleep 0.5
-origin "$main" 503 279
+read -r ox oy < <(origin_of "$main" 503 279)
 click 6547 1747 # End
 for _ in $(seq 100); do
     kill -0 "$program" 2>/dev/null || break

@@ -20,66 +20,7 @@ folder=写真と表 # 表 is 0x95 0x5C in code page 932: its second byte is a "\
 files=(あいさつ.txt ソース.jpg 写真1.jpg 表紙.jpg ﾃｽﾄ画像.jpg) # in the lists' order
 renamed=(あいさつ.txt trip0.jpg trip1.jpg trip2.jpg trip3.jpg)
 
-program=
-fail() {
-    echo "end_to_end: $*" >&2
-    import -window root "$out/failure.png" 2>/dev/null || true
-    if [ -n "$program" ]; then
-        kill "$program" 2>/dev/null || true
-    fi
-    exit 1
-}
-
-# Windows of the program, by title; mapped ones only.
-windows_named() {
-    local id
-    for id in $(xdotool search --name "^$1\$" 2>/dev/null); do
-        if xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable'; then
-            echo "$id"
-        fi
-    done
-}
-# Waits up to 20 s for a mapped window titled $1 other than the ids in $2.
-await_window() {
-    local id
-    for _ in $(seq 200); do
-        for id in $(windows_named "$1"); do
-            case " ${2:-} " in *" $id "*) ;; *)
-                echo "$id"
-                return 0
-                ;;
-            esac
-        done
-        sleep 0.1
-    done
-    return 1
-}
-await_gone() {
-    for _ in $(seq 200); do
-        xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable' || return 0
-        sleep 0.1
-    done
-    return 1
-}
-geometry() { # the window's X, Y, width and height on the screen
-    xwininfo -id "$1" | awk '/Absolute upper-left X/{x=$4} /Absolute upper-left Y/{y=$4}
-        /Width:/{w=$2} /Height:/{h=$2} END{print x, y, w, h}'
-}
-# The client area of a window whose fixed client size is $2 x $3 pixels sits at
-# the bottom of its X window (a menu bar may lie above it), its frame, if any,
-# as wide on every side.
-origin_of() {
-    local x y w h side
-    read -r x y w h < <(geometry "$1")
-    side=$(((w - $2) / 2))
-    echo $((x + side)) $((y + h - $3 - side))
-}
-ox=0 oy=0
-at() { echo $((ox + $1 / 15)) $((oy + $2 / 15)); }
-click() { # twips from the client's top left corner
-    xdotool mousemove $(at "$1" "$2") click 1
-    sleep 0.4
-}
+source "$(dirname "$0")/../x11_windows.sh"
 pixel() {
     import -window root -crop "1x1+$1+$2" -depth 8 txt:- | sed -n 's/.*(\([0-9]*,[0-9]*,[0-9]*\).*/\1/p' |
         head -n 1
@@ -92,11 +33,6 @@ expect_colour() { # twips, colour, what lies there; the window may still be pain
         sleep 0.1
     done
     fail "$4 should be rgb($3) at $1,$2 twips, is rgb($got)"
-}
-shot() { # window, file
-    local x y w h
-    read -r x y w h < <(geometry "$1")
-    import -window root -crop "$((w + 16))x$((h + 40))+$((x - 8))+$((y - 32))" +repage "$out/$2"
 }
 cp932() { iconv -f UTF-8 -t CP932; }
 
