@@ -122,7 +122,7 @@ int main(int argc, char** argv) {
         return seconds * 1e6 / static_cast<double>(count);
     };
     std::printf("run: %.2f us/file, %ld batches, %.1f ms in syncs (%ld of a history file, %ld of "
-                "the program folder, %ld of the renamed files' folder)\n",
+                "the history folder, %ld of the renamed files' folder)\n",
                 perFile(run), best.batches, best.syncSeconds * 1e3, best.fileSyncs,
                 best.folderSyncs, best.userFolderSyncs);
     std::printf("raw: %.2f us/file (2 line writes + 1 no-replace rename, %s, no sync)\n",
