@@ -66,3 +66,27 @@ shot() { # window, file
     read -r x y w h < <(geometry "$1")
     import -window root -crop "$((w + 16))x$((h + 40))+$((x - 8))+$((y - 32))" +repage "$out/$2"
 }
+# Every file of $work/$folder (the names in ${files[@]}) has its name and
+# content back, and nothing else is there.
+expect_restored() {
+    local i
+    for i in "${!files[@]}"; do
+        [ "$(cat "$work/$folder/${files[$i]}" 2>/dev/null)" = "content of ${files[$i]}" ] ||
+            fail "${files[$i]} did not get its name and content back"
+    done
+    [ "$(ls "$work/$folder" | wc -l)" -eq "${#files[@]}" ] || fail "stray files: $(ls "$work/$folder")"
+}
+# End in the main window, which must come back after the restore, ends the program.
+press_end() {
+    local main
+    main=$(await_window Tavrin) || fail "the main window did not come back"
+    sleep 0.5
+    read -r ox oy < <(origin_of "$main" 503 279)
+    click 6547 1747 # End
+    for _ in $(seq 100); do
+        kill -0 "$program" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -0 "$program" 2>/dev/null && fail "End did not end the program"
+    program=
+}

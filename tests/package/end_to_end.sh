@@ -73,22 +73,8 @@ shot "$dialog" restore-dialog.png
 click 4087 4267 # 実行
 confirm 実行
 
-for i in "${!files[@]}"; do
-    [ "$(cat "$work/$folder/${files[$i]}" 2>/dev/null)" = "content of ${files[$i]}" ] ||
-        fail "${files[$i]} did not get its name and content back"
-done
-[ "$(ls "$work/$folder" | wc -l)" -eq "${#files[@]}" ] || fail "stray files: $(ls "$work/$folder")"
+expect_restored
 [ -z "$(ls -A "$state")" ] || fail "the history is still there: $(ls -A "$state")"
-
-main=$(await_window Tavrin) || fail "the main window did not come back"
-sleep 0.5
-read -r ox oy < <(origin_of "$main" 503 279)
-click 6547 1747 # End
-for _ in $(seq 100); do
-    kill -0 "$program" 2>/dev/null || break
-    sleep 0.1
-done
-kill -0 "$program" 2>/dev/null && fail "End did not end the program"
-program=
+press_end
 rm -rf "$work"
 echo "end_to_end: renamed and restored ${#files[@]} files as $(id -un), history in $state"
