@@ -41,7 +41,7 @@ INSTANTIATE_TEST_SUITE_P(
                       MatchCase{"aXbYc", "a*b*c", true}, MatchCase{"aXbY", "a*b*c", false},
                       MatchCase{"ÉTÉ.TXT", "été.*", true}, MatchCase{"ＡＢ.txt", "ａｂ.*", true},
                       MatchCase{"a.tar.gz", "*.gz", true}, MatchCase{"", "*", true},
-                      MatchCase{"ÉTÉ.Txt", "*.tXT", true}, MatchCase{"\u212A.txt", "k.*", true},
+                      MatchCase{"ÉTÉ.Txt", "*.tXT", true}, MatchCase{"été.txt", "?t?.TXT", true},
                       MatchCase{"Ab.Txt", "a?.t*T", true}, MatchCase{"Ab.Txt", "a?.t*x", false}),
     [](const auto& info) {
         // "A.JPG ~ *.jpg" reads "A_JPG_matches_Star_jpg", "写" reads "U5199".
