@@ -3,6 +3,9 @@
 #include "platform/unicode.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <deque>
+#include <iterator>
 #include <utility>
 
 namespace tavrin::platform {
@@ -14,28 +17,67 @@ bool matchesEverything(std::string_view pattern) {
 }
 
 // Wildcard match over folded text, going back to the last "*" on a mismatch.
-bool matchFolded(const std::u32string& name, const std::u32string& pattern) {
+// `fold` folds a character of the name; the pattern is folded already.
+template <typename Name, typename Pattern, typename Fold>
+bool matchFolded(const Name& name, const Pattern& pattern, Fold fold) {
     std::size_t n = 0, p = 0;
-    std::size_t starP = std::u32string::npos, starN = 0;
+    std::size_t starP = Pattern::npos, starN = 0;
     while (n < name.size()) {
-        if (p < pattern.size() && (pattern[p] == U'?' || pattern[p] == name[n])) {
+        if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == fold(name[n]))) {
             ++n;
             ++p;
-        } else if (p < pattern.size() && pattern[p] == U'*') {
+        } else if (p < pattern.size() && pattern[p] == '*') {
             starP = p++;
             starN = n;
-        } else if (starP != std::u32string::npos) {
+        } else if (starP != Pattern::npos) {
             p = starP + 1;
             n = ++starN;
         } else {
             return false;
         }
     }
-    while (p < pattern.size() && pattern[p] == U'*') {
+    while (p < pattern.size() && pattern[p] == '*') {
         ++p;
     }
     return p == pattern.size();
 }
+
+bool isAscii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+char lowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// A pattern folded once for matching many names. An ASCII name against an
+// ASCII pattern folds byte by byte, as folding does for ASCII, without being
+// decoded; any other name is decoded and folded in full (a non-ASCII letter
+// may fold to an ASCII one).
+class FoldedPattern {
+public:
+    explicit FoldedPattern(std::string_view pattern)
+        : folded_(foldedText(pattern)), ascii_(isAscii(pattern)) {
+        if (ascii_) {
+            asciiFolded_.reserve(pattern.size());
+            std::transform(pattern.begin(), pattern.end(), std::back_inserter(asciiFolded_),
+                           lowerAscii);
+        }
+    }
+
+    bool matches(std::string_view name) const {
+        if (ascii_ && isAscii(name)) {
+            return matchFolded(name, asciiFolded_, lowerAscii);
+        }
+        return matchFolded(foldedText(name), folded_, [](char32_t c) { return c; });
+    }
+
+private:
+    std::u32string folded_;
+    bool ascii_;
+    std::string asciiFolded_;
+};
 
 bool sameLetters(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
@@ -85,7 +127,7 @@ bool matchesPattern(std::string_view name, std::string_view pattern) {
     if (matchesEverything(pattern)) {
         return true;
     }
-    return matchFolded(foldedText(name), foldedText(pattern));
+    return FoldedPattern(pattern).matches(name);
 }
 
 bool nameLess(std::string_view a, std::string_view b) {
@@ -93,19 +135,46 @@ bool nameLess(std::string_view a, std::string_view b) {
 }
 
 void sortNames(std::vector<std::string>& names) {
-    // Each name is folded once; the sort moves (key, name) pairs.
-    std::vector<std::pair<std::string, std::string>> keyed;
-    keyed.reserve(names.size());
-    for (auto& name : names) {
-        std::string key = foldedKey(name);
-        keyed.emplace_back(std::move(key), std::move(name));
+    // The sort moves small entries, not the names, and most comparisons end
+    // at the keys' first eight bytes, held in the entry. Each name is folded
+    // once, and only when folding changes it (a lower-case ASCII name is its
+    // own key).
+    struct Entry {
+        std::uint64_t head; // the key's first bytes, big-endian, zero-padded
+        std::string_view key;
+        std::size_t index;
+    };
+    std::deque<std::string> keys; // stays in place as it grows, under the entries' views
+    std::vector<Entry> entries;
+    entries.reserve(names.size());
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::string& name = names[i];
+        const bool folds = std::any_of(name.begin(), name.end(), [](char c) {
+            return static_cast<unsigned char>(c) >= 0x80 || (c >= 'A' && c <= 'Z');
+        });
+        std::string_view key = name;
+        if (folds) {
+            keys.push_back(foldedKey(name));
+            key = keys.back();
+        }
+        std::uint64_t head = 0;
+        for (std::size_t b = 0; b < 8; ++b) {
+            head = head << 8 | (b < key.size() ? static_cast<unsigned char>(key[b]) : 0U);
+        }
+        entries.push_back({head, key, i});
     }
-    std::sort(keyed.begin(), keyed.end(), [](const auto& x, const auto& y) {
-        return keyLess(x.first, x.second, y.first, y.second);
+    std::sort(entries.begin(), entries.end(), [&names](const Entry& x, const Entry& y) {
+        if (x.head != y.head) {
+            return x.head < y.head;
+        }
+        return keyLess(x.key, names[x.index], y.key, names[y.index]);
     });
-    for (std::size_t i = 0; i < keyed.size(); ++i) {
-        names[i] = std::move(keyed[i].second);
+    std::vector<std::string> sorted;
+    sorted.reserve(names.size());
+    for (const Entry& e : entries) {
+        sorted.push_back(std::move(names[e.index]));
     }
+    names = std::move(sorted);
 }
 
 std::vector<std::string> namesMatching(const std::vector<std::string>& names,
@@ -113,10 +182,10 @@ std::vector<std::string> namesMatching(const std::vector<std::string>& names,
     if (matchesEverything(pattern)) {
         return names;
     }
-    const std::u32string folded = foldedText(pattern);
+    const FoldedPattern folded(pattern);
     std::vector<std::string> matching;
     for (const auto& name : names) {
-        if (matchFolded(foldedText(name), folded)) {
+        if (folded.matches(name)) {
             matching.push_back(name);
         }
     }
@@ -128,9 +197,8 @@ std::vector<std::string> listFiles(const std::string& folder, std::string_view p
     std::vector<std::string> names = detail::ordinaryFileNames(folder, error);
     dropProgramOwnFiles(folder, names);
     if (!matchesEverything(pattern)) {
-        const std::u32string folded = foldedText(pattern);
-        std::erase_if(
-            names, [&](const std::string& name) { return !matchFolded(foldedText(name), folded); });
+        const FoldedPattern folded(pattern);
+        std::erase_if(names, [&](const std::string& name) { return !folded.matches(name); });
     }
     sortNames(names);
     return names;

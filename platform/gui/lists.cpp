@@ -300,11 +300,16 @@ FileList::FileList(QWidget* parent) : QListView(parent), model_(new NameModel(th
 }
 
 bool FileList::isRecordable(const std::string& name) {
+    bool ascii = true;
     for (const char c : name) {
         const auto b = static_cast<unsigned char>(c);
         if (b < 0x20 || b == 0x7F) {
             return false;
         }
+        ascii = ascii && b < 0x80;
+    }
+    if (ascii) {
+        return true; // every code page the history may be in holds ASCII as it is
     }
     std::string encoded;
     return platform::historyCodePage().encode(name, encoded);

@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
@@ -39,7 +40,9 @@ INSTANTIATE_TEST_SUITE_P(
                       MatchCase{"b.txt", "?b.txt", false}, MatchCase{"写真.txt", "??.txt", true},
                       MatchCase{"aXbYc", "a*b*c", true}, MatchCase{"aXbY", "a*b*c", false},
                       MatchCase{"ÉTÉ.TXT", "été.*", true}, MatchCase{"ＡＢ.txt", "ａｂ.*", true},
-                      MatchCase{"a.tar.gz", "*.gz", true}, MatchCase{"", "*", true}),
+                      MatchCase{"a.tar.gz", "*.gz", true}, MatchCase{"", "*", true},
+                      MatchCase{"ÉTÉ.Txt", "*.tXT", true}, MatchCase{"été.txt", "?t?.TXT", true},
+                      MatchCase{"Ab.Txt", "a?.t*T", true}, MatchCase{"Ab.Txt", "a?.t*x", false}),
     [](const auto& info) {
         // "A.JPG ~ *.jpg" reads "A_JPG_matches_Star_jpg", "写" reads "U5199".
         const auto word = [](std::string_view text) {
@@ -73,6 +76,22 @@ TEST(NameOrder, CaseFoldedThenExactBytes) {
         EXPECT_FALSE(nameLess(names[i], names[i - 1]));
     }
     EXPECT_FALSE(nameLess("a", "a"));
+}
+
+// Names alike in their first bytes and folded or not: the same order as
+// comparing them two by two.
+TEST(NameOrder, LongAlikeNamesInTheOrderOfNameLess) {
+    std::vector<std::string> names = {"longname", "longnam", "Longname"};
+    for (const char* stem : {"longname", "LONGNAME", "longnam", "longnamé", "longname_", "ｌong"}) {
+        for (const char* end : {"0.txt", "1.txt", "10.txt", "9.TXT", ""}) {
+            names.push_back(std::string(stem) + end);
+        }
+    }
+    std::vector<std::string> expected = names;
+    std::sort(expected.begin(), expected.end(), nameLess);
+    std::reverse(names.begin(), names.end());
+    sortNames(names);
+    EXPECT_EQ(names, expected);
 }
 
 TEST(Listing, OrdinaryVisibleMatchingFilesInOrder) {

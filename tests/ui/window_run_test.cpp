@@ -2,6 +2,7 @@
 // folder, Get, pick an extension, type, set the options, Start; with the names
 // on disk and the history bytes checked afterwards, and the commands a user
 // could press while the run yields.
+#include "engine/rename_run.h"
 #include "engine/tavrinM.h"
 #include "platform/codepage.h"
 #include "platform/fs.h"
@@ -181,6 +182,7 @@ private slots:
         tavrinM::setMessageFunction({});
         tavrin::platform::setProgramFolderForTesting({});
         tavrin::gui::EventTurns::setEveryForTesting(0);
+        tavrin::setBatchLimitForTesting(0);
     }
 
     // Each name and number mode from the first click to the refreshed lists.
@@ -456,6 +458,26 @@ private slots:
         QCOMPARE(namesOnDisk(dir), onDisk);
         QCOMPARE(history("Old.ini"), oldText);
         QCOMPARE(history("New.ini"), newText);
+    }
+
+    // The new extension typed at a turn of the window names the files composed
+    // after that turn; the files before it keep the extension they had.
+    void newExtensionTypedDuringARunNamesTheFilesAfter() {
+        makeFiles({"a.jpg", "b.jpg", "c.jpg"});
+        tavrin::gui::EventTurns::setEveryForTesting(1);
+        tavrin::setBatchLimitForTesting(1);
+        openAndGet();
+        QTest::keyClicks(w->NewNa, "n");
+        clickTab(1);
+        tick(w->KaC);
+        QTest::keyClicks(w->NewK, "png");
+        QTimer turns;
+        connect(&turns, &QTimer::timeout, this, [&] { w->NewK->setText(QStringLiteral("gif")); });
+        turns.setSingleShot(true);
+        turns.start(0);
+        QTest::mouseClick(w->StrB, Qt::LeftButton);
+        QCOMPARE(messages, QStringList({"変更完了"}));
+        QCOMPARE(namesOnDisk(dir), std::set<std::string>({"n0.png", "n1.gif", "n2.gif"}));
     }
 
     // A run over a list that emptied after Get: an empty bar, not a busy one.

@@ -13,6 +13,7 @@
 #include "ui/main/forms.h"
 #include "ui/restore/restore_dialog.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
@@ -29,6 +30,9 @@
 #include <QSignalBlocker>
 #include <QTabBar>
 #include <QTabWidget>
+
+#include <optional>
+#include <vector>
 
 namespace tavrin::ui {
 
@@ -109,32 +113,59 @@ void setBackground(QWidget* widget, QPalette::ColorRole role, const QColor& colo
 } // namespace
 
 // The run's inputs read live from the controls, and its follow-up actions
-// carried out on them.
+// carried out on them. The text inputs are read once between two turns of the
+// window (converting them for every file costs a share of the run): only an
+// event loop or the run's own actions change a control, and each of those
+// forgets them, a message box's loop too.
 class WindowRun : public RunInputs, public RunActions {
 public:
-    explicit WindowRun(MainWindow& w) : w_(w) {}
+    explicit WindowRun(MainWindow& w) : w_(w) {
+        if (auto* events = QAbstractEventDispatcher::instance()) {
+            for (auto signal :
+                 {&QAbstractEventDispatcher::awake, &QAbstractEventDispatcher::aboutToBlock}) {
+                loops_.push_back(QObject::connect(events, signal, [this] { forgetInputs(); }));
+            }
+        }
+    }
+    ~WindowRun() override {
+        for (const auto& loop : loops_) {
+            QObject::disconnect(loop);
+        }
+    }
+    WindowRun(const WindowRun&) = delete;
+    WindowRun& operator=(const WindowRun&) = delete;
 
     std::string folder() const override { return w_.Dir1->path(); }
     long fileCount() const override { return w_.File1->listCount(); }
     std::string fileName(long index) const override { return w_.File1->list(index); }
     std::string baseName() const override { return str(w_.NewNa->text()); }
-    std::string newExtension() const override { return str(w_.NewK->text()); }
-    std::string selectedExtension() const override { return w_.GetCNText(); }
+    std::string newExtension() const override {
+        return remembered(newExtension_, [this] { return str(w_.NewK->text()); });
+    }
+    std::string selectedExtension() const override {
+        return remembered(selectedExtension_, [this] { return w_.GetCNText(); });
+    }
     bool nameAndExtension() const override { return w_.KaC->isChecked(); }
     bool extensionOnly() const override { return w_.KacC->isChecked(); }
     bool randomNumber() const override { return w_.LCk->isChecked(); }
 
     void showOptionsTab1() override {
+        forgetInputs();
         w_.OpTb->setCurrentIndex(1);
         w_.OpTb->setFocus();
     }
     void focusBaseName() override {
+        forgetInputs();
         if (w_.NewNa->isEnabled()) {
             w_.NewNa->setFocus();
         }
     }
-    void focusNewExtension() override { w_.NewK->setFocus(); }
+    void focusNewExtension() override {
+        forgetInputs();
+        w_.NewK->setFocus();
+    }
     void setProgressRange(long min, long max) override {
+        forgetInputs();
         // An empty range would turn the bar into a busy indicator: keep it an empty bar.
         w_.PB->setMinimum(static_cast<int>(min));
         w_.PB->setMaximum(static_cast<int>(std::max(max, min + 1)));
@@ -143,13 +174,15 @@ public:
     }
     void setProgressValue(long value) override {
         // Setting the bar costs more than renaming a file on a fast disk: the
-        // bar moves at the window's turns, and at once only at its two ends.
+        // bar moves at the window's turns, and at once only at its two ends,
+        // repainting without an event loop, so the inputs hold.
         progress_ = value;
         if (value >= w_.PB->maximum() || value <= w_.PB->minimum()) {
             showProgress();
         }
     }
     void replaceExtensionList(const std::string& ext) override {
+        forgetInputs();
         {
             const QSignalBlocker quiet(w_.GetCN);
             w_.GetCN->clear();
@@ -157,16 +190,22 @@ public:
         w_.GetCN->addItem(qs(ext));
     }
     void selectFirstExtension() override {
+        forgetInputs();
         if (w_.GetCN->count() > 0) {
             w_.GetCN->setCurrentRow(0);
         }
     }
     void clearTextBoxes() override {
+        forgetInputs();
         w_.NewNa->clear();
         w_.NewK->clear();
     }
-    void refreshFileList() override { w_.File1->refresh(); }
+    void refreshFileList() override {
+        forgetInputs();
+        w_.File1->refresh();
+    }
     void startRestore() override {
+        forgetInputs();
         w_.running_ = false;
         w_.ReNm_Click();
     }
@@ -177,11 +216,24 @@ public:
         if (turns_.due()) {
             showProgress();
             gui::yieldToEvents();
+            forgetInputs();
         }
         return !w_.ending_;
     }
 
 private:
+    template <typename Read>
+    static std::string remembered(std::optional<std::string>& slot, Read read) {
+        if (!slot) {
+            slot = read();
+        }
+        return *slot;
+    }
+    void forgetInputs() {
+        newExtension_.reset();
+        selectedExtension_.reset();
+    }
+
     void showProgress() {
         if (w_.PB->value() != progress_) {
             w_.PB->setValue(static_cast<int>(progress_));
@@ -191,6 +243,8 @@ private:
     MainWindow& w_;
     gui::EventTurns turns_;
     long progress_ = 0;
+    mutable std::optional<std::string> newExtension_, selectedExtension_;
+    std::vector<QMetaObject::Connection> loops_;
 };
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
