@@ -75,17 +75,8 @@ stop() {
     "${sudo[@]}" rm -rf "$own"
 }
 trap stop EXIT
-number=$(mktemp)
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$number" >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do
-    [ -s "$number" ] && break
-    sleep 0.1
-done
-display=:$(head -n 1 "$number")
-rm -f "$number"
-DISPLAY=$display openbox >/dev/null 2>&1 &
-pids+=($!)
+source scripts/x-display.sh
+start_display
 sleep 1
 "${sudo[@]}" runuser -u "$user" -- env -i HOME="/home/$user" PATH=/usr/bin:/bin DISPLAY="$display" \
     LANG=C.UTF-8 bash -c 'cd && exec bash "$0" "${0%/*}"' "$own/end_to_end.sh"

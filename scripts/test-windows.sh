@@ -39,29 +39,9 @@ stop() {
 }
 trap stop EXIT
 
-if [ -n "${TAVRIN_WIN_DISPLAY:-}" ]; then
-    display=$TAVRIN_WIN_DISPLAY
-    Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-    pids+=($!)
-else
-    number=$(mktemp)
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$number" >/dev/null 2>&1 &
-    pids+=($!)
-    for _ in $(seq 100); do
-        [ -s "$number" ] && break
-        sleep 0.1
-    done
-    display=:$(head -n 1 "$number")
-    rm -f "$number"
-fi
-for _ in $(seq 100); do
-    xdpyinfo -display "$display" >/dev/null 2>&1 && break
-    sleep 0.1
-done
+source scripts/x-display.sh
+start_display "${TAVRIN_WIN_DISPLAY:-}"
 export DISPLAY=$display
-# Wine waits for a window manager's answer before it counts a window as shown.
-openbox >/dev/null 2>&1 &
-pids+=($!)
 
 # The window suites run on Qt's Windows platform plugin, whatever this shell uses.
 unset QT_QPA_PLATFORM

@@ -90,3 +90,30 @@ press_end() {
     kill -0 "$program" 2>/dev/null && fail "End did not end the program"
     program=
 }
+# Answers the message box that follows $1 (the main window $main excepted).
+confirm() {
+    local box
+    box=$(await_window Tavrin "$main") || fail "no message after $1"
+    xdotool windowactivate --sync "$box" key Return 2>/dev/null || xdotool key Return
+    await_gone "$box" || fail "the message box after $1 stayed"
+}
+# In the main window $main, placed with origin_of: opens the last folder of the
+# folder list, collects the extensions, chooses the second one (jpg), types the
+# base name "trip", takes main-window.png and starts the run.
+rename_second_extension_to_trip() {
+    click 1087 1050 # Dir1: the last entry is the folder with the files
+    xdotool key End
+    sleep 0.3
+    xdotool key Return
+    sleep 0.8
+    click 6007 1147 # Get
+    click 4840 630  # GetCN: the first entry, txt, is selected; the next one is jpg
+    xdotool key Down
+    sleep 0.4
+    click 6547 495 # NewNa
+    xdotool type --delay 50 trip
+    sleep 0.3
+    shot "$main" main-window.png
+    click 7087 1147 # Start
+    confirm Start
+}

@@ -20,12 +20,6 @@ files=(memo.txt a.jpg b.jpg ｶﾒﾗ.jpg) # in the lists' order
 renamed=(memo.txt trip0.jpg trip1.jpg trip2.jpg)
 
 source "$(dirname "$0")/x11_windows.sh"
-confirm() { # the message box after $1
-    local box
-    box=$(await_window Tavrin "$main") || fail "no message after $1"
-    xdotool windowactivate --sync "$box" key Return 2>/dev/null || xdotool key Return
-    await_gone "$box" || fail "the message box after $1 stayed"
-}
 
 [ ! -e "$state" ] || fail "$state is there before the first start"
 rm -rf "$work"
@@ -39,21 +33,7 @@ program=$!
 main=$(await_window Tavrin) || fail "no main window"
 sleep 0.5
 read -r ox oy < <(origin_of "$main" 503 279)
-click 1087 1050 # Dir1: the last entry is the folder with the files
-xdotool key End
-sleep 0.3
-xdotool key Return
-sleep 0.8
-click 6007 1147 # Get
-click 4840 630  # GetCN: txt is selected; jpg comes next
-xdotool key Down
-sleep 0.4
-click 6547 495 # NewNa
-xdotool type --delay 50 trip
-sleep 0.3
-shot "$main" main-window.png
-click 7087 1147 # Start
-confirm Start
+rename_second_extension_to_trip
 
 for i in "${!files[@]}"; do
     [ "$(cat "$work/$folder/${renamed[$i]}" 2>/dev/null)" = "content of ${files[$i]}" ] ||

@@ -60,24 +60,7 @@ expect_colour 6547 495 128,128,255 "the base name box NewNa"
 expect_colour 4840 800 255,224,192 "the extension list GetCN"
 expect_colour 2700 3500 255,192,192 "the help frame FHelp"
 
-click 1087 1050 # Dir1: the last entry is the folder with the files
-xdotool key End
-sleep 0.3
-xdotool key Return
-sleep 0.8
-click 6007 1147 # Get
-click 4840 630 # GetCN: the first entry, txt, is selected; the next one is jpg
-xdotool key Down
-sleep 0.4
-click 6547 495 # NewNa
-xdotool type --delay 50 trip
-sleep 0.3
-shot "$main" main-window.png
-click 7087 1147 # Start
-
-box=$(await_window Tavrin "$main") || fail "no message after Start"
-xdotool windowactivate --sync "$box" key Return 2>/dev/null || xdotool key Return
-await_gone "$box" || fail "the message box stayed"
+rename_second_extension_to_trip
 
 { printf -- '-C:\\%s\\%s\\\r\n' "$base" "$folder"; printf '%s\r\n' "${files[@]:1}"; } | cp932 >"$out/Old.ini.expected"
 { printf -- '-C:\\%s\\%s\\\r\n' "$base" "$folder"; printf '%s\r\n' "${renamed[@]:1}"; } | cp932 >"$out/New.ini.expected"
@@ -98,9 +81,7 @@ read -r ox oy < <(origin_of "$dialog" 410 311)
 expect_colour 60 60 64,64,64 "the restore dialog's background"
 shot "$dialog" restore-dialog.png
 click 4087 4267 # 実行
-box=$(await_window Tavrin) || fail "no message after 実行"
-xdotool windowactivate --sync "$box" key Return 2>/dev/null || xdotool key Return
-await_gone "$box" || fail "the message box stayed"
+confirm 実行
 
 expect_restored
 [ ! -e "$work/Tavrin/Old.ini" ] && [ ! -e "$work/Tavrin/New.ini" ] || fail "the history is still there"
