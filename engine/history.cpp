@@ -113,7 +113,9 @@ platform::Status cutOff(const history::PairStart& pair, history::UserFolders& fo
 // leftover of a rename killed half-way on a file system without a no-replace
 // rename, which is removed: a second name of the same file (between link and
 // unlink) or the empty file that reserved the new name.
-bool restoreOne(const HistoryPair& pair, std::string& reason) {
+// `from` and `to` are the pair's new and old paths, built by the caller.
+bool restoreOne(const HistoryPair& pair, const std::string& from, const std::string& to,
+                std::string& reason) {
     if (pair.newName.empty()) {
         reason = msgUnpaired;
         return false;
@@ -122,8 +124,6 @@ bool restoreOne(const HistoryPair& pair, std::string& reason) {
         reason = msgUnusable;
         return false;
     }
-    const std::string from = pair.folder + pair.newName;
-    const std::string to = pair.folder + pair.oldName;
     const platform::Status renamed = platform::renameNoReplace(from, to);
     if (renamed.ok()) {
         return true;
@@ -253,24 +253,25 @@ RestoreResult RestoreNames() {
     };
     // Reused from pair to pair, so that the walk allocates little per pair.
     HistoryPair pair;
-    std::string reason;
+    std::string reason, from, to;
     for (std::size_t i = history.pairs.size(); i-- > 0;) {
         history.pairs.copy(i, pair);
         FolderPath = pair.folder;
         OldName = pair.oldName;
         NewName = pair.newName;
-        if ((freed.count(platform::foldedKey(FolderPath + OldName)) != 0 ||
-             batchSize >= batchPairs ||
+        from.assign(FolderPath).append(NewName);
+        to.assign(FolderPath).append(OldName);
+        if ((freed.count(platform::foldedKey(to)) != 0 || batchSize >= batchPairs ||
              std::chrono::steady_clock::now() - batchStart >= batchTime) &&
             !cutUncut()) {
             break;
         }
-        if (restoreOne(pair, reason)) {
+        if (restoreOne(pair, from, to, reason)) {
             folders.renamedIn(FolderPath);
             ++result.restored;
             uncut = i;
             anyUncut = true;
-            freed.insert(platform::foldedKey(FolderPath + NewName));
+            freed.insert(platform::foldedKey(from));
             ++batchSize;
             continue;
         }
