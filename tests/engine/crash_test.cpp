@@ -195,20 +195,23 @@ protected:
     }
 
     // After restores were killed: finishing brings every name back, and only
-    // the squatted pair fails until its cause is gone.
-    void finishAfterKilledRestores(bool squat, const std::string& what) {
+    // the squatted pair fails until its cause is gone. In `dir`, or in `other`
+    // for the restore of the earlier history.
+    void finishAfterKilledRestores(bool squat, const std::string& what, bool inOther = false) {
+        const fs::path& folder = inOther ? other : dir;
+        const Contents& expected = inOther ? otherBefore : before;
         RestoreResult r = restore();
         ASSERT_EQ(r.problem, RestoreResult::Problem::None) << r.reason << ", " << what;
         if (squat) {
             ASSERT_EQ(r.failed.size(), 1u) << described(r.failed) << what;
             EXPECT_EQ(r.failed[0].pair.oldName, squatted) << what;
-            fs::remove(dir / squatted);
+            fs::remove(folder / squatted);
             r = restore();
         }
         EXPECT_EQ(described(r.failed), "") << what;
-        ASSERT_EQ(contentsOf(dir), before) << what;
+        ASSERT_EQ(contentsOf(folder), expected) << what;
         EXPECT_TRUE(entries(prog).empty()) << what;
-        filesChecked += static_cast<long>(before.size());
+        filesChecked += static_cast<long>(expected.size());
     }
 
     void report() const {
@@ -310,17 +313,8 @@ TEST_F(CrashTest, KilledAtEveryCallRunsAndRestoresLeaveAHistoryThatRestoresEvery
     for (long call = 1; call <= keptCalls; ++call) {
         beforeARun();
         kill(restoreInChild, call, restoreKills);
-        const std::string what = "restore of a kept pair killed at call " + std::to_string(call);
-        RestoreResult r = restore();
-        ASSERT_EQ(r.problem, RestoreResult::Problem::None) << r.reason << ", " << what;
-        ASSERT_EQ(r.failed.size(), 1u) << described(r.failed) << what;
-        EXPECT_EQ(r.failed[0].pair.oldName, squatted) << what;
-        fs::remove(other / squatted);
-        r = restore();
-        EXPECT_EQ(described(r.failed), "") << what;
-        EXPECT_EQ(contentsOf(other), otherBefore) << what;
-        EXPECT_TRUE(entries(prog).empty()) << what;
-        filesChecked += static_cast<long>(otherBefore.size());
+        finishAfterKilledRestores(
+            true, "restore of a kept pair killed at call " + std::to_string(call), true);
     }
 
     ranOverDir(true);
@@ -348,8 +342,7 @@ public:
         std::uint64_t size = 0;
     };
     static Op op(Op::Kind kind, int node, std::string path, std::string to = {}) {
-        Op out{kind, false, node, std::move(path), std::move(to), {}, 0};
-        return out;
+        return {kind, false, node, std::move(path), std::move(to), {}, 0};
     }
     using Names = std::map<std::string, int>; // path -> node
 

@@ -505,12 +505,11 @@ TEST_F(RestoreOrderTest, FullDiskCutsTheHistoryBackToWholePairs) {
                                     std::strerror(EFBIG) +
                                     "\n途中までの変更は復元で元に戻せます。");
     tavrinM::SetHistoryPaths();
-    const HistoryRead h = ReadHistory();
-    ASSERT_TRUE(h.ok) << h.reason;
-    EXPECT_EQ(h.pairs.size(), 16u);
+    // A history that does not read, or a pair left without its partner, fails here.
     const RestoreResult restored = RestoreNames();
-    EXPECT_EQ(restored.problem, RestoreResult::Problem::None);
+    EXPECT_EQ(restored.problem, RestoreResult::Problem::None) << restored.reason;
     EXPECT_EQ(restored.restored, 16);
+    EXPECT_TRUE(restored.failed.empty());
     EXPECT_EQ(contents(), before);
 }
 

@@ -133,55 +133,45 @@ TEST_F(RestoreTest, UnrestorablePairsStayInTheHistoryInTheirOrder) {
 // a name without a partner, or kept pairs that cannot be read, are reported
 // and kept, never "restored".
 TEST_F(RestoreTest, LeftoversGoAndWhatCannotBePairedIsKept) {
+    struct After {
+        long restored, failed;
+        std::vector<std::string> names, prog; // in the user's folder, in the program's
+    };
     struct Case {
         const char* what;
+        After after;
         std::function<void()> make;
-        long restored, failed;
-        std::vector<std::string> namesAfter; // in the user's folder
-        std::vector<std::string> progAfter;
     };
     const std::vector<Case> cases = {
         {"second link (link, then unlink)",
+         {1, 0, {"a.txt"}, {}},
          [this] {
              makeFile("a.txt", "A");
              fs::create_hard_link(dir / "a.txt", dir / "n0.txt");
              writeHistory({{"a.txt", "n0.txt"}});
-         },
-         1,
-         0,
-         {"a.txt"},
-         {}},
+         }},
         {"empty reservation",
+         {1, 0, {"a.txt"}, {}},
          [this] {
              makeFile("a.txt", "A");
              writeBytes(dir / "n0.txt", "");
              writeHistory({{"a.txt", "n0.txt"}});
-         },
-         1,
-         0,
-         {"a.txt"},
-         {}},
+         }},
         {"Old.ini one whole line longer",
+         {1, 1, {"a.txt", "n1.txt"}, {"New.ini", "Old.ini"}},
          [this] {
              makeFiles({"n0.txt", "n1.txt"});
              writeBytes(prog / "Old.ini", folderLine() + "a.txt\r\nb.txt\r\n");
              writeBytes(prog / "New.ini", folderLine() + "n0.txt\r\n");
-         },
-         1,
-         1,
-         {"a.txt", "n1.txt"},
-         {"New.ini", "Old.ini"}},
+         }},
         {"kept New.ini unreadable",
+         {0, 0, {"n0.txt", "n1.txt"}, {"New.ini", "New.ini.kept", "Old.ini", "Old.ini.kept"}},
          [this] {
              makeFiles({"n0.txt", "n1.txt"});
              writeHistory({{"a.txt", "n0.txt"}});
              writeBytes(prog / "Old.ini.kept", folderLine() + "b.txt\r\n");
              fs::create_directory(prog / "New.ini.kept");
-         },
-         0,
-         0,
-         {"n0.txt", "n1.txt"},
-         {"New.ini", "New.ini.kept", "Old.ini", "Old.ini.kept"}},
+         }},
     };
     for (const auto& c : cases) {
         if (&c == &cases.front() && sep() == "\\") {
@@ -193,11 +183,12 @@ TEST_F(RestoreTest, LeftoversGoAndWhatCannotBePairedIsKept) {
         fs::create_directory(prog);
         c.make();
         const RestoreResult r = restore();
-        EXPECT_EQ(r.restored, c.restored) << c.what;
-        EXPECT_EQ(static_cast<long>(r.failed.size()), c.failed) << c.what;
-        EXPECT_EQ(r.problem == RestoreResult::Problem::None, c.restored + c.failed > 0) << c.what;
-        EXPECT_EQ(entries(dir), c.namesAfter) << c.what;
-        EXPECT_EQ(entries(prog), c.progAfter) << c.what;
+        const After& a = c.after;
+        EXPECT_EQ(r.restored, a.restored) << c.what;
+        EXPECT_EQ(static_cast<long>(r.failed.size()), a.failed) << c.what;
+        EXPECT_EQ(r.problem == RestoreResult::Problem::None, a.restored + a.failed > 0) << c.what;
+        EXPECT_EQ(entries(dir), a.names) << c.what;
+        EXPECT_EQ(entries(prog), a.prog) << c.what;
     }
 }
 
