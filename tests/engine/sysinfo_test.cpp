@@ -8,8 +8,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
-#include <sstream>
 #include <thread>
 #ifndef _WIN32
 #include <cerrno>
@@ -297,9 +297,8 @@ TEST(StartProgram, NotepadOpensTheDesktopsDefaultTextEditor) {
     for (int i = 0; i < 500 && !fs::exists(args); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     std::ifstream in(args);
-    std::stringstream got;
-    got << in.rdbuf();
-    EXPECT_EQ(got.str(), "vendor/good\n/opt/my tools/readme.txt\n");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}),
+              "vendor/good\n/opt/my tools/readme.txt\n");
     fs::remove_all(root / "data/applications");
     EXPECT_EXIT(open(""), ::testing::ExitedWithCode(1), "");
     fs::remove_all(root);

@@ -250,12 +250,12 @@ TEST_P(WinFolderEntries, EveryEntryCountsInAnyCaseWhetherThereFirstOrMadeLater) 
     }
 
     // Every way a name can come into the folder after it was read.
+    const auto create = [](const std::wstring& to) {
+        HANDLE h = CreateFileW(to.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        return h != INVALID_HANDLE_VALUE && CloseHandle(h);
+    };
     const std::vector<std::pair<const char*, std::function<bool(const std::wstring&)>>> ways = {
-        {"created",
-         [](const std::wstring& to) {
-             HANDLE h = CreateFileW(to.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-             return h != INVALID_HANDLE_VALUE && CloseHandle(h);
-         }},
+        {"created", create},
         {"renamed within",
          [&](const std::wstring& to) {
              make("renamed.tmp", "");
@@ -264,10 +264,7 @@ TEST_P(WinFolderEntries, EveryEntryCountsInAnyCaseWhetherThereFirstOrMadeLater) 
         {"moved in",
          [&](const std::wstring& to) {
              const std::wstring from = elsewhere + L"moved";
-             HANDLE h =
-                 CreateFileW(from.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-             return h != INVALID_HANDLE_VALUE && CloseHandle(h) &&
-                    MoveFileExW(from.c_str(), to.c_str(), 0) != 0;
+             return create(from) && MoveFileExW(from.c_str(), to.c_str(), 0) != 0;
          }},
         {"folder",
          [](const std::wstring& to) { return CreateDirectoryW(to.c_str(), nullptr) != 0; }},
