@@ -31,7 +31,7 @@ content=$(dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|')
 for path in /usr/bin/tavrin /usr/share/applications/tavrin.desktop \
     /usr/share/metainfo/io.github.tavrin.tavrin.metainfo.xml \
     /usr/share/icons/hicolor/scalable/apps/tavrin.svg /usr/share/doc/tavrin/LICENSE \
-    /usr/share/doc/tavrin/copyright; do
+    /usr/share/doc/tavrin/copyright /usr/share/man/man1/tavrin.1.gz; do
     grep -qx "$path" <<<"$content" || fail "$path is missing"
 done
 grep -qE '^/usr/lib/(.*/)?tavrin/tavrin$' <<<"$content" || fail "the program is missing"
