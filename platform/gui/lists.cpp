@@ -213,13 +213,22 @@ public:
     }
 
 private:
-    static int step(const QStyleOptionViewItem& option, const QModelIndex& index) {
+    int step(const QStyleOptionViewItem& option, const QModelIndex& index) const {
         const int icon = option.decorationSize.width();
         const QAbstractItemModel* model = index.model();
         const int deepest = model->index(model->rowCount() - 1, 0).data(depthRole).toInt();
-        const int nameRoom = 4 * option.fontMetrics.horizontalAdvance(QChar(0x3042)); // "ああああ"
-        const int spare = option.rect.width() - icon - nameRoom;
-        return deepest == 0 ? icon : std::clamp(spare / deepest, 4, icon);
+        // The name's room at the top level: the row less its icon, the
+        // style's margins around both, and the text's own margins.
+        QStyleOptionViewItem item = option;
+        initStyleOption(&item, index);
+        const QStyle* style = item.widget != nullptr ? item.widget->style() : QApplication::style();
+        const int textMargin =
+            style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, item.widget) + 1;
+        const int room =
+            style->subElementRect(QStyle::SE_ItemViewItemText, &item, item.widget).width() -
+            2 * textMargin;
+        const int nameRoom = 4 * option.fontMetrics.horizontalAdvance(QChar(0x540D)); // "名名名名"
+        return deepest == 0 ? icon : std::clamp((room - nameRoom) / deepest, 4, icon);
     }
 };
 
