@@ -1,6 +1,7 @@
 #include "platform/fs.h"
 #include "platform/fs_internal.h"
 #include "platform/name_hashes.h"
+#include "platform/win32_path.h"
 #include "platform/win32_text.h"
 
 #include <windows.h>
@@ -41,7 +42,7 @@ std::string withSeparator(std::string folder) {
 // and makes sure it is an ordinary file.
 detail::FileHandle openFile(const std::string& path, DWORD access, DWORD share, DWORD disposition,
                             Status* error) {
-    const std::wstring wide = detail::toWide(path);
+    const std::wstring wide = detail::win32Path(path);
     const auto refuse = [&](const char* why) {
         if (error != nullptr) {
             *error = Status::failure(why);
@@ -86,7 +87,7 @@ char separator() {
 
 Status renameNoReplace(const std::string& from, const std::string& to) {
     // Without MOVEFILE_REPLACE_EXISTING the system refuses an existing target.
-    if (MoveFileExW(detail::toWide(from).c_str(), detail::toWide(to).c_str(), 0)) {
+    if (MoveFileExW(detail::win32Path(from).c_str(), detail::win32Path(to).c_str(), 0)) {
         return Status::success();
     }
     const DWORD code = GetLastError();
@@ -97,7 +98,7 @@ Status renameNoReplace(const std::string& from, const std::string& to) {
 }
 
 Status replaceFile(const std::string& from, const std::string& to) {
-    if (MoveFileExW(detail::toWide(from).c_str(), detail::toWide(to).c_str(),
+    if (MoveFileExW(detail::win32Path(from).c_str(), detail::win32Path(to).c_str(),
                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         return Status::success();
     }
@@ -105,7 +106,7 @@ Status replaceFile(const std::string& from, const std::string& to) {
 }
 
 Status removeFile(const std::string& path) {
-    if (DeleteFileW(detail::toWide(path).c_str())) {
+    if (DeleteFileW(detail::win32Path(path).c_str())) {
         return Status::success();
     }
     const DWORD code = GetLastError();
@@ -120,7 +121,7 @@ Status syncFolder(const std::string& folder) {
     // and commits that log when a file in it is flushed, and the history's
     // moves are written through; where the system also flushes a folder handle,
     // that is done too, and where it refuses, nothing more can be done.
-    HANDLE handle = CreateFileW(detail::toWide(folder).c_str(), GENERIC_READ | GENERIC_WRITE,
+    HANDLE handle = CreateFileW(detail::win32Path(folder).c_str(), GENERIC_READ | GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle != INVALID_HANDLE_VALUE) {
@@ -139,7 +140,8 @@ bool keepsOrderWith(const std::string& folder, const std::string& other) {
     wchar_t system[MAX_PATH] = {};
     for (int i = 0; i < 2; ++i) {
         wchar_t root[MAX_PATH];
-        if (!GetVolumePathNameW(detail::toWide(i == 0 ? folder : other).c_str(), root, MAX_PATH) ||
+        if (!GetVolumePathNameW(detail::win32Path(i == 0 ? folder : other).c_str(), root,
+                                MAX_PATH) ||
             !GetVolumeInformationW(root, nullptr, 0, &serials[i], nullptr, nullptr, system,
                                    MAX_PATH)) {
             return false;
@@ -156,7 +158,7 @@ namespace {
 
 bool fileInformation(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
     HANDLE file =
-        CreateFileW(detail::toWide(path).c_str(), FILE_READ_ATTRIBUTES,
+        CreateFileW(detail::win32Path(path).c_str(), FILE_READ_ATTRIBUTES,
                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
@@ -188,7 +190,7 @@ bool isOrdinaryFile(const std::string& path, Status* error) {
     if (path.empty() || isSeparator(path.back())) {
         return false;
     }
-    const DWORD attributes = GetFileAttributesW(detail::toWide(path).c_str());
+    const DWORD attributes = GetFileAttributesW(detail::win32Path(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD code = GetLastError();
         if (code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND &&
@@ -201,7 +203,7 @@ bool isOrdinaryFile(const std::string& path, Status* error) {
 }
 
 EntryKind entryKind(const std::string& path, Status* error) {
-    const DWORD attributes = GetFileAttributesW(detail::toWide(path).c_str());
+    const DWORD attributes = GetFileAttributesW(detail::win32Path(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD code = GetLastError();
         if (code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND &&
@@ -302,7 +304,7 @@ struct FolderEntries::Watch {
     // Watches the folder, then reads it. In that order, a name that appears
     // while the folder is read is heard of if the reading misses it.
     bool start(const std::string& utf8Path) {
-        path = detail::toWide(utf8Path);
+        path = detail::win32Path(utf8Path);
         folder =
             CreateFileW(path.c_str(), FILE_LIST_DIRECTORY,
                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -333,8 +335,8 @@ struct FolderEntries::Watch {
     void takeIn(std::wstring name) {
         if (name.find(L'~') != std::wstring::npos) {
             WIN32_FIND_DATAW data;
-            HANDLE find = FindFirstFileExW((path + name).c_str(), FindExInfoBasic, &data,
-                                           FindExSearchNameMatch, nullptr, 0);
+            HANDLE find = FindFirstFileExW(detail::win32Path(path + name).c_str(), FindExInfoBasic,
+                                           &data, FindExSearchNameMatch, nullptr, 0);
             if (find != INVALID_HANDLE_VALUE) {
                 names.insert(nameHash(data.cFileName));
                 FindClose(find);
@@ -416,7 +418,7 @@ bool hidesLeadingDot() {
 long maxNameLength(const std::string& folder) {
     wchar_t root[MAX_PATH];
     DWORD maxComponent = 0;
-    if (GetVolumePathNameW(detail::toWide(folder).c_str(), root, MAX_PATH) &&
+    if (GetVolumePathNameW(detail::win32Path(folder).c_str(), root, MAX_PATH) &&
         GetVolumeInformationW(root, nullptr, 0, nullptr, &maxComponent, nullptr, nullptr, 0) &&
         maxComponent > 0) {
         return static_cast<long>(maxComponent);
@@ -433,9 +435,9 @@ Status FolderLock::acquire(const std::string& folder) {
     // A hidden file that no one else may open, gone again when it is closed
     // (also when the process dies).
     const std::string path = withSeparator(folder) + std::string(lockFileName);
-    HANDLE file =
-        CreateFileW(detail::toWide(path).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
-                    OPEN_ALWAYS, FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    HANDLE file = CreateFileW(detail::win32Path(path).c_str(),
+                              GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
         // A lock file waiting for its last holder to close answers "access denied".
@@ -518,7 +520,7 @@ void readFolder(const std::string& folder, std::vector<std::string>* folders,
     WIN32_FIND_DATAW data;
     // The basic level skips the short 8.3 names; the large fetch reads more
     // entries per call into the system.
-    HANDLE find = FindFirstFileExW(toWide(pattern).c_str(), FindExInfoBasic, &data,
+    HANDLE find = FindFirstFileExW(win32Path(pattern).c_str(), FindExInfoBasic, &data,
                                    FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
     if (find == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
@@ -585,8 +587,9 @@ bool isProgramFolder(const std::string& folder) {
 bool canCreateFileIn(const std::string& folder) {
     const std::string path =
         withSeparator(folder) + ".tavrin-probe-" + std::to_string(GetCurrentProcessId());
-    HANDLE file = CreateFileW(toWide(path).c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    HANDLE file =
+        CreateFileW(win32Path(path).c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                    FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return false;
     }
@@ -603,7 +606,7 @@ Status makeFolders(const std::string& folder) {
     }
     for (;; at = wide.find_first_of(L"\\/", at + 1)) {
         const std::wstring part = wide.substr(0, at);
-        if (!part.empty() && !CreateDirectoryW(part.c_str(), nullptr) &&
+        if (!part.empty() && !CreateDirectoryW(win32Path(part).c_str(), nullptr) &&
             GetLastError() != ERROR_ALREADY_EXISTS) {
             return fromError(GetLastError());
         }

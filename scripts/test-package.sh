@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the Debian package into build-deb/ (or $TAVRIN_DEB_BUILD), checks its
-# content and its AppStream metadata, installs it on this machine with apt-get,
+# content, its AppStream metadata and its manual page, installs it on this machine with apt-get,
 # and has a user other than root (tavrin-ci, made afresh) rename and undo with
 # /usr/bin/tavrin on a virtual display (tests/package/end_to_end.sh); the
 # screenshots land in build-deb/package-test/. Needs root or sudo. Extra
@@ -18,7 +18,7 @@ fail() {
     exit 1
 }
 
-bash scripts/setup.sh appstream xvfb xdotool openbox x11-utils imagemagick
+bash scripts/setup.sh appstream lintian xvfb xdotool openbox x11-utils imagemagick
 TAVRIN_BUILD_DIR=$dir bash scripts/build.sh -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
     -DBUILD_TESTING=OFF -DTAVRIN_BENCH=OFF "$@"
 rm -f "$dir"/tavrin_*.deb
@@ -31,7 +31,7 @@ content=$(dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|')
 for path in /usr/bin/tavrin /usr/share/applications/tavrin.desktop \
     /usr/share/metainfo/io.github.tavrin.tavrin.metainfo.xml \
     /usr/share/icons/hicolor/scalable/apps/tavrin.svg /usr/share/doc/tavrin/LICENSE \
-    /usr/share/doc/tavrin/copyright; do
+    /usr/share/doc/tavrin/copyright /usr/share/man/man1/tavrin.1.gz; do
     grep -qx "$path" <<<"$content" || fail "$path is missing"
 done
 grep -qE '^/usr/lib/(.*/)?tavrin/tavrin$' <<<"$content" || fail "the program is missing"
@@ -48,6 +48,10 @@ for size in 16 32 48 64 128 256; do
         fail "the ${size}px icon is missing"
 done
 appstreamcli validate --no-net "$dir"/packaging/*.metainfo.xml
+# The manual page as Debian checks it: there, well named and placed, and read by man without a complaint.
+manual_tags=$(lintian-explain-tags --list-tags | grep -E 'manual|manpage|groff|whatis' | paste -sd,)
+manual=$(lintian --tags "$manual_tags" "$deb" 2>/dev/null)
+[ -z "$manual" ] || fail "lintian: $manual"
 
 "${sudo[@]}" apt-get install -y -q --reinstall "./$deb" >/dev/null
 

@@ -4,7 +4,9 @@
 #include "platform/gui/fonts.h"
 #include "resources/app_icon.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QLibraryInfo>
@@ -93,8 +95,13 @@ void installMessageBox() {
 void setAccessibleNames(QWidget* window,
                         std::initializer_list<std::pair<const char*, QString>> names) {
     for (const auto& [objectName, name] : names) {
-        if (auto* control = window->findChild<QWidget*>(QString::fromUtf8(objectName)))
-            control->setAccessibleName(name);
+        auto* control = window->findChild<QWidget*>(QString::fromUtf8(objectName));
+        if (control == nullptr)
+            continue;
+        control->setAccessibleName(name);
+        // A drop-down list is read under its box's name.
+        if (auto* box = qobject_cast<QComboBox*>(control))
+            box->view()->setAccessibleName(name);
     }
 }
 

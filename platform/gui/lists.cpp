@@ -5,6 +5,7 @@
 #include "platform/gui/folder_icons.h"
 #include "platform/gui/gui.h"
 
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QSignalBlocker>
@@ -97,8 +98,60 @@ void fitItemsToWidth(QListView* view, Qt::TextElideMode elide) {
 
 // --- DriveList -----------------------------------------------------------------
 
+namespace {
+
+// What a screen reader is told of the drive list: its name, and the entry
+// shown as its value. Qt's own combo box hands the entry over as the name on
+// Linux, where it expects a label beside the box to name it; the drive list
+// has none, so it would be read as "/" there.
+class DriveListAccessible final : public QAccessibleWidget {
+public:
+    explicit DriveListAccessible(QComboBox* box) : QAccessibleWidget(box, QAccessible::ComboBox) {}
+
+    QString text(QAccessible::Text t) const override {
+        const QString own = QAccessibleWidget::text(t);
+        return t == QAccessible::Value || (t == QAccessible::Name && own.isEmpty())
+                   ? box()->currentText()
+                   : own;
+    }
+    // The drop-down list is the one child, as in Qt's own combo box.
+    int childCount() const override { return 1; }
+    QAccessibleInterface* child(int index) const override {
+        return index == 0 ? QAccessible::queryAccessibleInterface(box()->view()) : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        return child != nullptr && child->object() == box()->view() ? 0 : -1;
+    }
+    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+    QAccessible::State state() const override {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.expandable = true;
+        s.expanded = box()->view()->isVisible();
+        return s;
+    }
+    QStringList actionNames() const override { return {showMenuAction(), pressAction()}; }
+    void doAction(const QString& action) override {
+        if (action == showMenuAction() || action == pressAction()) {
+            box()->view()->isVisible() ? box()->hidePopup() : box()->showPopup();
+        }
+    }
+
+private:
+    QComboBox* box() const { return static_cast<QComboBox*>(widget()); }
+};
+
+QAccessibleInterface* driveListAccessible(const QString& className, QObject* object) {
+    return className == QLatin1String(DriveList::staticMetaObject.className())
+               ? new DriveListAccessible(static_cast<QComboBox*>(object))
+               : nullptr;
+}
+
+} // namespace
+
 // Each entry shows the drive as the system names it to users and holds its root.
 DriveList::DriveList(QWidget* parent) : QComboBox(parent) {
+    static const bool readable = (QAccessible::installFactory(driveListAccessible), true);
+    Q_UNUSED(readable);
     for (const auto& drive : platform::drives()) {
         addItem(driveLabel(drive), qs(drive));
     }
@@ -160,13 +213,22 @@ public:
     }
 
 private:
-    static int step(const QStyleOptionViewItem& option, const QModelIndex& index) {
+    int step(const QStyleOptionViewItem& option, const QModelIndex& index) const {
         const int icon = option.decorationSize.width();
         const QAbstractItemModel* model = index.model();
         const int deepest = model->index(model->rowCount() - 1, 0).data(depthRole).toInt();
-        const int nameRoom = 4 * option.fontMetrics.horizontalAdvance(QChar(0x3042)); // "ああああ"
-        const int spare = option.rect.width() - icon - nameRoom;
-        return deepest == 0 ? icon : std::clamp(spare / deepest, 4, icon);
+        // The name's room at the top level: the row less its icon, the
+        // style's margins around both, and the text's own margins.
+        QStyleOptionViewItem item = option;
+        initStyleOption(&item, index);
+        const QStyle* style = item.widget != nullptr ? item.widget->style() : QApplication::style();
+        const int textMargin =
+            style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, item.widget) + 1;
+        const int room =
+            style->subElementRect(QStyle::SE_ItemViewItemText, &item, item.widget).width() -
+            2 * textMargin;
+        const int nameRoom = 4 * option.fontMetrics.horizontalAdvance(QChar(0x540D)); // "名名名名"
+        return deepest == 0 ? icon : std::clamp((room - nameRoom) / deepest, 4, icon);
     }
 };
 

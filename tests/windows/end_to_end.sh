@@ -8,7 +8,8 @@
 # extensions, chooses one, types a base name and starts the run; Old.ini and
 # New.ini beside the program must then hold exactly the expected code page 932
 # bytes. The undo button and "実行" must give every file its old name and content
-# back. Screenshots of the main window and of the restore dialog go to OUT.
+# back. The folder lies 300 characters deep, past the 260 that Windows keeps
+# plain paths to. Screenshots of the main window and of the restore dialog go to OUT.
 set -euo pipefail
 wine=$1 zip=$2 prefix=$3 out=$4
 export WINEPREFIX=${WINEPREFIX:-$prefix}
@@ -16,7 +17,11 @@ mkdir -p "$out"
 
 base=tavrin-e2e
 work=$WINEPREFIX/drive_c/$base
-folder=写真と表 # 表 is 0x95 0x5C in code page 932: its second byte is a "\"
+# Two folders of 140 characters above it make C:\tavrin-e2e\...\写真と表 300 long.
+x() { printf 'x%.0s' $(seq "$1"); }
+above=("同期フォルダー-$(x 132)" "ドキュメント-$(x 133)")
+folder=${above[0]}/${above[1]}/写真と表 # 表 is 0x95 0x5C in code page 932: its second byte is a "\"
+windows_folder=${folder//\//\\}
 files=(あいさつ.txt ソース.jpg 写真1.jpg 表紙.jpg ﾃｽﾄ画像.jpg) # in the lists' order
 renamed=(あいさつ.txt trip0.jpg trip1.jpg trip2.jpg trip3.jpg)
 
@@ -60,10 +65,20 @@ expect_colour 6547 495 128,128,255 "the base name box NewNa"
 expect_colour 4840 800 255,224,192 "the extension list GetCN"
 expect_colour 2700 3500 255,192,192 "the help frame FHelp"
 
+for _ in "${above[@]}"; do # down to the folder above the files; the helper opens that
+    click 1087 1050 # Dir1: the last entry
+    xdotool key End
+    sleep 0.3
+    xdotool key Return
+    sleep 0.8
+done
 rename_second_extension_to_trip
 
-{ printf -- '-C:\\%s\\%s\\\r\n' "$base" "$folder"; printf '%s\r\n' "${files[@]:1}"; } | cp932 >"$out/Old.ini.expected"
-{ printf -- '-C:\\%s\\%s\\\r\n' "$base" "$folder"; printf '%s\r\n' "${renamed[@]:1}"; } | cp932 >"$out/New.ini.expected"
+line="-C:\\$base\\$windows_folder\\"
+length=$(($(printf '%s' "$line" | iconv -f UTF-8 -t UTF-16LE | wc -c) / 2))
+[ "$length" -eq 302 ] || fail "the folder line is $length characters long"
+{ printf '%s\r\n' "$line" "${files[@]:1}"; } | cp932 >"$out/Old.ini.expected"
+{ printf '%s\r\n' "$line" "${renamed[@]:1}"; } | cp932 >"$out/New.ini.expected"
 for ini in Old.ini New.ini; do
     cmp "$work/Tavrin/$ini" "$out/$ini.expected" ||
         fail "$ini holds $(od -An -tx1 "$work/Tavrin/$ini" | head -n 8)"

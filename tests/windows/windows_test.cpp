@@ -7,6 +7,7 @@
 #include "platform/fs.h"
 #include "platform/fs_internal.h"
 #include "platform/textfile.h"
+#include "platform/win32_path.h"
 #include "platform/win32_text.h"
 #include "test_support.h"
 
@@ -105,6 +106,45 @@ TEST(WindowsSystem, AbsoluteFolderNeedsDriveOrShareAndTrailingSeparator) {
     EXPECT_FALSE(p::isAbsoluteFolder("C:\\photos"));
     EXPECT_FALSE(p::isAbsoluteFolder("photos\\"));
     EXPECT_FALSE(p::isAbsoluteFolder("-name\\"));
+}
+
+// The form a path reaches the Win32 calls in: as it is while it is short, else
+// made absolute, normalised as the system normalises a plain path (so that both
+// forms name one file) and prefixed, which lifts the 260-character limit.
+TEST(WindowsSystem, LongPathsReachTheSystemInTheirLongForm) {
+    const std::wstring deep = L"C:\\" + std::wstring(250, L'd');
+    const std::wstring below = L"C:\\" + std::wstring(p::detail::plainPathLimit - 4, L'b');
+    const std::wstring share = L"\\\\server\\share\\" + std::wstring(250, L's');
+    wchar_t current[MAX_PATH];
+    ASSERT_GT(GetCurrentDirectoryW(MAX_PATH, current), 0u);
+    const std::wstring relative = std::wstring(250, L'r') + L"\\x.jpg";
+    const std::wstring fromCurrent = std::wstring(current) + (current[3] != 0 ? L"\\" : L"");
+    const std::wstring prefix = L"\\\\?\\";
+    const struct {
+        const char* what;
+        std::wstring in, out;
+    } rows[] = {
+        {"short", L"C:\\写真\\a.jpg", L"C:\\写真\\a.jpg"},
+        {"short, doubled separator kept", L"C:\\\\Old.ini", L"C:\\\\Old.ini"},
+        {"drive root", L"C:\\", L"C:\\"},
+        {"one below the limit", below, below},
+        {"at the limit", below + L"b", prefix + below + L"b"},
+        {"past it", deep + L"\\写真.jpg", prefix + deep + L"\\写真.jpg"},
+        {"a folder keeps its separator", deep + L"\\", prefix + deep + L"\\"},
+        {"share", share + L"\\a.jpg", prefix + L"UNC" + share.substr(1) + L"\\a.jpg"},
+        {"relative, short", L"a.jpg", L"a.jpg"},
+        {"relative, long", relative, prefix + fromCurrent + relative},
+        {"forward slashes", L"C:/" + deep.substr(3) + L"/a.jpg", prefix + deep + L"\\a.jpg"},
+        {"dot parts", deep + L"\\.\\sub\\..\\a.jpg", prefix + deep + L"\\a.jpg"},
+        {"doubled separator", deep + L"\\\\a.jpg", prefix + deep + L"\\a.jpg"},
+        {"trailing dot", deep + L"\\a.", prefix + deep + L"\\a"},
+        {"already long, not normalised", prefix + deep + L"\\.\\a.", prefix + deep + L"\\.\\a."},
+        {"a device", L"\\\\.\\" + deep.substr(3), L"\\\\.\\" + deep.substr(3)},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(p::detail::win32Path(row.in), row.out) << row.what;
+    }
+    EXPECT_EQ(p::detail::win32Path(p::detail::toUtf8(deep)), prefix + deep) << "from UTF-8";
 }
 
 // A drive root as program folder keeps its separator, so the history path
@@ -299,6 +339,27 @@ TEST_F(WinFolder, AfterMoreChangesThanTheWatchHoldsEveryNameIsLookedUp) {
     EXPECT_FALSE(entries.contains("never"));
 }
 
+// A folder past the limit, made, read, watched and renamed in through the long
+// form. Wine takes plain long paths too: this shows that each call takes that form.
+TEST_F(WinFolder, AFolderPastTheLimitWorksThroughEveryCall) {
+    const std::string above = folder + std::string(120, 'a') + "\\" + std::string(120, 'b');
+    const std::string deep = above + "\\写真\\";
+    ASSERT_TRUE(p::detail::makeFolders(deep).ok());
+    p::Status error;
+    p::detail::closeHandle(p::detail::openForOutput(deep + "a.jpg", &error));
+    ASSERT_TRUE(error.ok()) << error.reason;
+    p::FolderEntries entries(deep);
+    EXPECT_TRUE(entries.watching());
+    EXPECT_TRUE(entries.contains("A.JPG"));
+    EXPECT_EQ(p::listFolder(above).folders, std::vector<std::string>{"写真"});
+    EXPECT_TRUE(p::renameNoReplace(deep + "a.jpg", deep + "b.jpg").ok());
+    EXPECT_TRUE(p::isOrdinaryFile(deep + "b.jpg"));
+    EXPECT_TRUE(p::removeFile(deep + "b.jpg").ok());
+    for (const std::string& made : {deep, above + "\\", folder + std::string(120, 'a')}) {
+        RemoveDirectoryW(p::detail::win32Path(made).c_str());
+    }
+}
+
 TEST_F(WinFolder, MissingFileReasonComesFromTheSystem) {
     const p::Status s = p::renameNoReplace(folder + "none.jpg", folder + "x.jpg");
     EXPECT_EQ(s.kind, p::Status::Kind::Failed);
@@ -400,7 +461,8 @@ TEST_F(WinRegistry, GetKeyValueFailsWithEmptyTextOnMissingOrOversizedValues) {
 }
 
 // tavrin.exe, built beside the tests: a window program with the icon the
-// windows show (32 x 32, 16 colours) and the project's version.
+// windows show (32 x 32, 16 colours), the project's version, and a manifest
+// that declares it aware of long paths.
 class TavrinExe : public ::testing::Test {
 protected:
     std::wstring path = wide(p::programFolder()) + L"\\tavrin.exe";
@@ -447,6 +509,10 @@ TEST_F(TavrinExe, CarriesTheProjectVersion) {
     const std::string version = "version=\"" + std::to_string(TAVRIN_VERSION_MAJOR) + "." +
                                 std::to_string(TAVRIN_VERSION_MINOR) + ".0.0\"";
     EXPECT_NE(manifest.find(version), std::string::npos) << manifest;
+    EXPECT_NE(manifest.find("<longPathAware xmlns=\"http://schemas.microsoft.com/SMI/2016/"
+                            "WindowsSettings\">true</longPathAware>"),
+              std::string::npos)
+        << manifest;
 }
 
 TEST_F(TavrinExe, ItsIconIs32By32In16Colours) {

@@ -2,11 +2,9 @@
 
 #include "engine/sysinfo.h"
 #include "platform/gui/gui.h"
-#include "resources/app_icon.h"
 
 #include <QFrame>
 #include <QGuiApplication>
-#include <QIcon>
 #include <QLabel>
 #include <QPixmap>
 #include <QPushButton>
@@ -56,14 +54,13 @@ AboutBox::AboutBox(std::function<void()> showMainWindow, QWidget* parent)
       showMainWindow_(std::move(showMainWindow)) {
     setObjectName(QStringLiteral("バージョン情報"));
     setWindowTitle(QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報"));
-    setWindowIcon(QIcon(QPixmap(appIcon32)));
+    setWindowIcon(gui::programIcon());
     setFixedSize(gui::px(5730), gui::px(2505));
     setFont(gui::gothic(9));
 
     picIcon = named(new QLabel(this), "picIcon");
-    const QPixmap icon(appIcon32);
-    picIcon->setPixmap(icon);
-    picIcon->setGeometry(gui::px(240), gui::px(240), icon.width(), icon.height());
+    picIcon->setPixmap(gui::programIcon().pixmap(32, 32));
+    picIcon->setGeometry(gui::px(240), gui::px(240), 32, 32);
     picIcon->setFocusPolicy(Qt::TabFocus);
     picIcon->setAccessibleName(QStringLiteral("Tavrinのアイコン")); // it takes the focus
 

@@ -8,7 +8,6 @@
 #include "platform/gui/frame.h"
 #include "platform/gui/gui.h"
 #include "platform/gui/lists.h"
-#include "resources/app_icon.h"
 #include "ui/about/menu_commands.h"
 #include "ui/main/forms.h"
 #include "ui/restore/restore_dialog.h"
@@ -250,7 +249,7 @@ private:
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     setObjectName(QStringLiteral("メイン"));
     setWindowTitle(QStringLiteral("Tavrin"));
-    setWindowIcon(QIcon(QPixmap(appIcon32)));
+    setWindowIcon(gui::programIcon());
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
