@@ -106,6 +106,7 @@ struct RestoreResult {
         Unreadable, // the history could not be read: nothing renamed
         Refused,    // the history could not be locked or changed: nothing renamed
         Stopped,    // the history could not record more progress: the pass stopped there
+        LookFailed, // a file could not be looked at or tidied: the pass stopped there
         NotDeleted, // every pair restored, but the history could not be deleted
     };
     Problem problem = Problem::None;
