@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <random>
 #include <sstream>
@@ -237,30 +238,44 @@ TEST_F(PlatformFs, TidyingPutsAUsersFileMovedAsideBack) {
 }
 
 #ifndef _WIN32
-// A file saved under the leftover's name between the check and the removal
-// (a program saving by a temporary file and a rename) is what is moved aside,
-// and it goes back: the removal never unlinks a name it checked before.
-TEST_F(PlatformFs, FileSavedOverALeftoverMeanwhileStays) {
-    write("a.txt", "A");
-    write("n.txt", std::string(reservationMark));
-    write("saved.tmp", "saved meanwhile");
-    const tavrin::testing::TraceResult traced = tavrin::testing::runTraced(
-        [this] {
-            bool removed = true;
-            std::string failedPath;
-            const Status s = removeOwnLeftover(path("n.txt"), path("a.txt"), removed, failedPath);
-            ::_exit(s.ok() && !removed ? 0 : 1);
-        },
-        [&, renames = 0](long, long nr) mutable {
-            if ((nr == SYS_rename || nr == SYS_renameat || nr == SYS_renameat2) && ++renames == 1) {
-                fs::rename(dir / "saved.tmp", dir / "n.txt");
-            }
-            return false;
-        });
-    ASSERT_TRUE(traced.traced);
-    EXPECT_EQ(read("n.txt"), "saved meanwhile");
-    EXPECT_EQ(read("a.txt"), "A");
-    EXPECT_FALSE(fs::exists(asidePath(path("n.txt"))));
+// A file saved under a name the program removes, between the look and the
+// removal (a program saving by a temporary file and a rename), is what is
+// moved aside, and it goes back: neither a leftover's removal nor the old name
+// of a link-then-unlink rename is ever unlinked by a name looked at before.
+TEST_F(PlatformFs, FileSavedOverANameBeingRemovedStays) {
+    const std::vector<std::pair<const char*, std::function<bool()>>> cases = {
+        {"marked leftover",
+         [this] {
+             bool removed = true;
+             std::string failedPath;
+             return removeOwnLeftover(path("n.txt"), path("a.txt"), removed, failedPath).ok() &&
+                    !removed;
+         }},
+        {"link, then unlink",
+         [this] {
+             detail::setRenameFallbackForTesting(detail::RenameFallback::Link);
+             return renameNoReplace(path("n.txt"), path("b.txt")).ok();
+         }},
+    };
+    for (const auto& [what, body] : cases) {
+        write("a.txt", "A");
+        write("n.txt", std::string(reservationMark));
+        write("saved.tmp", "saved meanwhile");
+        const tavrin::testing::TraceResult traced = tavrin::testing::runTraced(
+            [&body] { ::_exit(body() ? 0 : 1); },
+            [&, renames = 0](long, long nr) mutable {
+                if ((nr == SYS_rename || nr == SYS_renameat || nr == SYS_renameat2) &&
+                    ++renames == 1) {
+                    fs::rename(dir / "saved.tmp", dir / "n.txt");
+                }
+                return false;
+            });
+        ASSERT_TRUE(traced.traced);
+        EXPECT_EQ(read("n.txt"), "saved meanwhile") << what;
+        EXPECT_EQ(read("a.txt"), "A") << what;
+        EXPECT_FALSE(fs::exists(asidePath(path("n.txt")))) << what;
+    }
+    EXPECT_EQ(read("b.txt"), std::string(reservationMark)) << "renamed all the same";
 }
 
 // A folder whose file system gives no locks (NFS without a lock service) may
