@@ -91,7 +91,8 @@ bool isUsableName(std::string_view name);
 // Reads the history at OldIniPath and NewIniPath (the caller has set them):
 // the pairs still to undo, in file order. A last pair that was not completely
 // written is left out: its rename was never tried. Missing files, lines that
-// do not end in CR LF, a first line that is not a folder line, unreadable
+// do not end in CR LF, a first line that is not a folder line, a folder line
+// with a control character, a pair that names one file twice, unreadable
 // bytes and a New.ini that ends early are failures. Writes nothing.
 HistoryRead ReadHistory();
 
