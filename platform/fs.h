@@ -139,7 +139,7 @@ Status removeOwnLeftover(const std::string& path, const std::string& other, bool
 
 // Settles what a removal or a reservation cut short left under the aside
 // names of `a` and `b`, the two names of a pair: the program's own (a mark,
-// an empty file, a second name of the other) is removed, with an empty
+// an empty file, a second name of a file that has another) is removed, with an empty
 // reservation it proves; anything else goes back to its name, and stays
 // where it is, as a failure, when that name is taken. Nothing is no failure.
 Status tidyAsides(const std::string& a, const std::string& b, std::string& failedPath);

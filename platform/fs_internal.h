@@ -74,6 +74,7 @@ struct EntryFacts {
     EntryKind kind = EntryKind::None;
     unsigned long long device = 0, file = 0; // which file it is
     unsigned long long size = 0;
+    unsigned long long links = 0; // names the file has
 };
 Status entryFacts(const std::string& path, EntryFacts& facts);
 

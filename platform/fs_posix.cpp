@@ -659,6 +659,7 @@ Status entryFacts(const std::string& path, EntryFacts& facts) {
     facts.device = st.st_dev;
     facts.file = st.st_ino;
     facts.size = static_cast<unsigned long long>(st.st_size);
+    facts.links = st.st_nlink;
     return Status::success();
 }
 
@@ -776,7 +777,7 @@ Status renameByReserving(const std::string& from, const std::string& to) {
     const int statErr = ::fstat(fd, &st) == 0 ? 0 : errno;
     if (statErr == 0) {
         reserved = {EntryKind::File, static_cast<unsigned long long>(st.st_dev),
-                    static_cast<unsigned long long>(st.st_ino), expected.size()};
+                    static_cast<unsigned long long>(st.st_ino), expected.size(), 1};
     }
     const auto giveBack = [&] {
         bool removed = false;

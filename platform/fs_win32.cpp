@@ -705,6 +705,7 @@ Status entryFacts(const std::string& path, EntryFacts& facts) {
     facts.device = info.dwVolumeSerialNumber;
     facts.file = (static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
     facts.size = (static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    facts.links = info.nNumberOfLinks;
     return Status::success();
 }
 

@@ -114,8 +114,9 @@ Status tidyAside(const std::string& path, const std::string& other, std::string&
     if (auto s = detail::entryFacts(other, partner); !s.ok()) {
         return s;
     }
-    const bool secondName =
-        (aside.isFile() || aside.facts.kind == EntryKind::Link) && sameEntry(aside.facts, partner);
+    // A second name goes: the file keeps another, whichever pair's it was.
+    const bool secondName = (aside.isFile() || aside.facts.kind == EntryKind::Link) &&
+                            (sameEntry(aside.facts, partner) || aside.facts.links > 1);
     if (!aside.isReservation() && !secondName) {
         // A file moved aside by a removal cut short, the check undone: it goes back.
         if (auto s = detail::moveBack(aside.path, path); !s.ok()) {

@@ -222,7 +222,7 @@ TEST_F(PlatformFs, LeftoverGoesOnlyWhenProvedTheProgramsOwn) {
 
 // What a removal cut short left aside: the program's own goes, a file of the
 // user's goes back to its name, or stays, reported, while that name is taken.
-TEST_F(PlatformFs, TidyingPutsAUsersFileMovedAsideBack) {
+TEST_F(PlatformFs, TidyingRemovesWhatIsOwnAndPutsAUsersFileBack) {
     const std::string name = path("n.txt"), other = path("a.txt");
     std::string failedPath;
     std::ofstream(asidePath(name), std::ios::binary) << "theirs";
@@ -235,6 +235,15 @@ TEST_F(PlatformFs, TidyingPutsAUsersFileMovedAsideBack) {
     EXPECT_TRUE(tidyAsides(name, other, failedPath).ok());
     EXPECT_EQ(read("n.txt"), "theirs");
     EXPECT_FALSE(fs::exists(asidePath(name)));
+    if (separator() == '/') {
+        // A second name of a file that has another, whichever pair left it.
+        fs::rename(dir / "n.txt", dir / "z.txt");
+        fs::create_hard_link(dir / "z.txt", asidePath(name));
+        EXPECT_TRUE(tidyAsides(name, other, failedPath).ok());
+        EXPECT_FALSE(fs::exists(dir / "n.txt"));
+        EXPECT_FALSE(fs::exists(asidePath(name)));
+        EXPECT_EQ(read("z.txt"), "theirs");
+    }
 }
 
 #ifndef _WIN32
