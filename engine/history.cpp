@@ -141,16 +141,9 @@ Outcome restoreOne(const HistoryPair& pair, const std::string& from, const std::
         if (auto s = platform::tidyAsides(from, to, failedPath); !s.ok()) {
             return stop(s);
         }
-        platform::Status error;
-        failedPath = from;
-        const bool fromThere = platform::entryExists(from, &error);
-        bool toThere = false;
-        if (error.ok()) {
-            failedPath = to;
-            toThere = platform::entryExists(to, &error);
-        }
-        if (!error.ok()) {
-            return stop(error);
+        bool fromThere = false, toThere = false;
+        if (auto s = platform::entriesExist(from, to, fromThere, toThere, failedPath); !s.ok()) {
+            return stop(s);
         }
         if (!fromThere && toThere) {
             return Outcome::Restored;

@@ -234,18 +234,12 @@ platform::Status firstRenamed(const HistoryPair& pair, bool& renamed, bool& half
                               std::string& failedPath) {
     const std::string newPath = pair.folder + pair.newName;
     const std::string oldPath = pair.folder + pair.oldName;
-    platform::Status error;
-    failedPath = newPath;
-    const bool newThere = platform::entryExists(newPath, &error);
-    bool oldThere = false;
-    if (error.ok()) {
-        failedPath = oldPath;
-        oldThere = platform::entryExists(oldPath, &error);
-    }
-    if (!error.ok()) {
-        return error;
-    }
     halfDone = false;
+    bool newThere = false, oldThere = false;
+    if (auto s = platform::entriesExist(newPath, oldPath, newThere, oldThere, failedPath);
+        !s.ok()) {
+        return s;
+    }
     if (newThere && oldThere && isUsableName(pair.oldName) && isUsableName(pair.newName)) {
         if (auto s = platform::isOwnLeftover(newPath, oldPath, halfDone, failedPath); !s.ok()) {
             return s;
@@ -257,13 +251,8 @@ platform::Status firstRenamed(const HistoryPair& pair, bool& renamed, bool& half
 
 PendingFiles pendingState(const Files& f) {
     PendingFiles p;
-    p.failedPath = f.oldPending;
-    const bool oldThere = platform::entryExists(f.oldPending, &p.error);
-    bool newThere = false;
-    if (p.error.ok()) {
-        p.failedPath = f.newPending;
-        newThere = platform::entryExists(f.newPending, &p.error);
-    }
+    bool oldThere = false, newThere = false;
+    p.error = platform::entriesExist(f.oldPending, f.newPending, oldThere, newThere, p.failedPath);
     if (!p.error.ok()) {
         return p;
     }
@@ -499,17 +488,11 @@ platform::Status settle(bool foldKept, std::string& failedPath) {
     if (!foldKept) {
         return platform::Status::success();
     }
-    bool keptThere = false;
-    for (const std::string* path : {&f.oldKept, &f.newKept}) {
-        platform::Status lookFailed;
-        keptThere = platform::entryExists(*path, &lookFailed) || keptThere;
-        if (!lookFailed.ok()) {
-            failedPath = *path;
-            return lookFailed;
-        }
-    }
-    if (!keptThere) {
-        return platform::Status::success();
+    bool oldKeptThere = false, newKeptThere = false;
+    if (auto s =
+            platform::entriesExist(f.oldKept, f.newKept, oldKeptThere, newKeptThere, failedPath);
+        !s.ok() || (!oldKeptThere && !newKeptThere)) {
+        return s;
     }
     const Lines kept = parseFiles(oldKeptFile, newKeptFile, f.oldKept, f.newKept, true);
     if (kept.ok && kept.pairs.empty()) {

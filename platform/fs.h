@@ -66,6 +66,11 @@ inline bool entryExists(const std::string& path, Status* error = nullptr) {
     return entryKind(path, error) != EntryKind::None;
 }
 
+// Whether anything is at `a` and at `b`, as entryExists tells; a look that
+// fails is a failure, and `failedPath` names its path.
+Status entriesExist(const std::string& a, const std::string& b, bool& aThere, bool& bThere,
+                    std::string& failedPath);
+
 // The entries of one folder, looked up by name as entryExists does. A folder
 // of a local file system is read once and watched from then on (inotify on
 // Linux, change notifications on Windows), so that a name it has never held

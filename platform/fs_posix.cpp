@@ -73,6 +73,36 @@ int reserve(const std::string& path, std::size_t& written) {
 
 Status renameByReserving(const std::string& from, const std::string& to);
 
+// RENAME_NOREPLACE, where the file system has it (and no fallback is forced):
+// true when it answered, with its answer in `result`.
+bool renamedWithoutReplacing(const std::string& from, const std::string& to, Status& result) {
+    if (forcedFallback != detail::RenameFallback::None) {
+        return false;
+    }
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        result = Status::success();
+        return true;
+    }
+    const int err = errno;
+    if (err != EEXIST && lacksNoReplace(err)) {
+        return false;
+    }
+    result = err == EEXIST ? exists() : fromErrno(err);
+    return true;
+}
+
+// Takes `to` with a marked reservation of its own, then renames `from` onto it.
+Status renameOntoReservation(const std::string& from, const std::string& to, bool& reserved) {
+    std::size_t marked = 0;
+    const int fd = reserve(to, marked);
+    reserved = fd >= 0;
+    if (fd < 0) {
+        return errno == EEXIST ? exists() : fromErrno(errno);
+    }
+    ::close(fd);
+    return ::rename(from.c_str(), to.c_str()) == 0 ? Status::success() : fromErrno(errno);
+}
+
 // For file systems without renameat2 flags: link refuses an existing target.
 // The old name then goes only as a second name of the file: a file saved
 // under it meanwhile stays.
@@ -136,19 +166,8 @@ char separator() {
 }
 
 Status renameNoReplace(const std::string& from, const std::string& to) {
-    if (forcedFallback == detail::RenameFallback::None) {
-        if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
-            return Status::success();
-        }
-        const int err = errno;
-        if (err == EEXIST) {
-            return exists();
-        }
-        if (!lacksNoReplace(err)) {
-            return fromErrno(err);
-        }
-    }
-    return renameByLink(from, to);
+    Status s;
+    return renamedWithoutReplacing(from, to, s) ? s : renameByLink(from, to);
 }
 
 Status replaceFile(const std::string& from, const std::string& to) {
@@ -688,38 +707,24 @@ Status moveToOwnName(const std::string& from, const std::string& to, bool replac
     if (replace) {
         return ::rename(from.c_str(), to.c_str()) == 0 ? Status::success() : fromErrno(errno);
     }
-    if (forcedFallback == RenameFallback::None) {
-        if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
-            return Status::success();
-        }
-        if (errno == EEXIST || !lacksNoReplace(errno)) {
-            return errno == EEXIST ? exists() : fromErrno(errno);
-        }
+    Status s;
+    if (renamedWithoutReplacing(from, to, s)) {
+        return s;
     }
     // The own name is taken first, with the mark, and renamed onto: nobody
     // else saves under it, and a kill leaves a reservation that proves itself.
-    std::size_t marked = 0;
-    const int fd = reserve(to, marked);
-    if (fd < 0) {
-        return errno == EEXIST ? exists() : fromErrno(errno);
+    bool reserved = false;
+    s = renameOntoReservation(from, to, reserved);
+    if (!s.ok() && reserved) {
+        ::unlink(to.c_str());
     }
-    ::close(fd);
-    if (::rename(from.c_str(), to.c_str()) == 0) {
-        return Status::success();
-    }
-    const int err = errno;
-    ::unlink(to.c_str());
-    return fromErrno(err);
+    return s;
 }
 
 Status moveBack(const std::string& from, const std::string& to) {
-    if (forcedFallback == RenameFallback::None) {
-        if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
-            return Status::success();
-        }
-        if (errno == EEXIST || !lacksNoReplace(errno)) {
-            return errno == EEXIST ? exists() : fromErrno(errno);
-        }
+    Status s;
+    if (renamedWithoutReplacing(from, to, s)) {
+        return s;
     }
     if (forcedFallback != RenameFallback::Reservation) {
         if (::link(from.c_str(), to.c_str()) == 0) {
@@ -731,13 +736,8 @@ Status moveBack(const std::string& from, const std::string& to) {
         }
     }
     // Should the rename fail, the marked reservation stays: it proves itself.
-    std::size_t marked = 0;
-    const int fd = reserve(to, marked);
-    if (fd < 0) {
-        return errno == EEXIST ? exists() : fromErrno(errno);
-    }
-    ::close(fd);
-    return ::rename(from.c_str(), to.c_str()) == 0 ? Status::success() : fromErrno(errno);
+    bool reserved = false;
+    return renameOntoReservation(from, to, reserved);
 }
 
 void setRenameFallbackForTesting(RenameFallback fallback) {

@@ -172,6 +172,19 @@ std::string asidePath(const std::string& path) {
     return path.substr(0, start) + name;
 }
 
+Status entriesExist(const std::string& a, const std::string& b, bool& aThere, bool& bThere,
+                    std::string& failedPath) {
+    Status error;
+    failedPath = a;
+    aThere = entryExists(a, &error);
+    bThere = false;
+    if (error.ok()) {
+        failedPath = b;
+        bThere = entryExists(b, &error);
+    }
+    return error;
+}
+
 Status isOwnLeftover(const std::string& path, const std::string& other, bool& own,
                      std::string& failedPath) {
     return proveOwn(path, other, own, failedPath);
