@@ -148,7 +148,13 @@ Outcome restoreOne(const HistoryPair& pair, const std::string& from, const std::
         if (!fromThere && toThere) {
             return Outcome::Restored;
         }
-        if (!renamed.targetExists() || !fromThere || !toThere || again) {
+        if (!fromThere || again) {
+            return Outcome::Kept;
+        }
+        if (!toThere) {
+            continue; // the old name was freed meanwhile, as by settling a reservation
+        }
+        if (!renamed.targetExists()) {
             return Outcome::Kept;
         }
         bool removed = false;

@@ -102,8 +102,9 @@ struct Proof {
 Status removeChecked(const std::string& path, const Proof& proof, bool& removed,
                      std::string& failedPath);
 
-// Test-only (POSIX): make the no-replace renames take a fallback, as on a file
-// system that answers RENAME_NOREPLACE with EINVAL: `Link` (link, then
+// Test-only (POSIX): make the no-replace renames take a fallback, as on FUSE,
+// where the system refuses a taken name itself and answers RENAME_NOREPLACE
+// with EINVAL for a free one: `Link` (link, then
 // unlink, as ntfs-3g), `Reservation` (no hard links either, as FUSE FAT and
 // exFAT), or `None` to ask the system again.
 enum class RenameFallback { None, Link, Reservation };

@@ -77,7 +77,13 @@ Status renameByReserving(const std::string& from, const std::string& to);
 // true when it answered, with its answer in `result`.
 bool renamedWithoutReplacing(const std::string& from, const std::string& to, Status& result) {
     if (forcedFallback != detail::RenameFallback::None) {
-        return false;
+        // As FUSE: the system itself refuses a name that is taken, and leaves
+        // the rest to a file system that has no flags.
+        if (::faccessat(AT_FDCWD, to.c_str(), F_OK, AT_SYMLINK_NOFOLLOW) != 0) {
+            return false;
+        }
+        result = exists();
+        return true;
     }
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
         result = Status::success();
