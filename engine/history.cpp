@@ -107,35 +107,71 @@ platform::Status cutOff(const history::PairStart& pair, history::UserFolders& fo
     return tf::truncate(newFile, pair.newStart);
 }
 
-// Gives the file of `pair` its old name back. True when it has it: renamed
-// now, or found as it was (a restore stopped between a rename and its cut, a
-// run stopped between recording a pair and renaming its file), or beside a
-// leftover of a rename killed half-way on a file system without a no-replace
-// rename, which is removed: a second name of the same file (between link and
-// unlink) or the empty file that reserved the new name.
-// `from` and `to` are the pair's new and old paths, built by the caller.
-bool restoreOne(const HistoryPair& pair, const std::string& from, const std::string& to,
-                std::string& reason) {
+enum class Outcome { Restored, Kept, Stopped };
+
+// Gives the file of `pair` its old name back. Restored when it has it:
+// renamed now, or found as it was (a restore stopped between a rename and its
+// cut, a run stopped between recording a pair and renaming its file), or
+// beside a leftover of a rename cut short on a file system without a
+// no-replace rename, removed once proved the program's own: a second name of
+// the file, or a marked reservation of the new name or, by a restore, of the
+// old one. Kept, with `reason`, when it cannot be restored. Stopped, with
+// `failedPath` and `reason`, when a look or a tidy fails: nothing is known of
+// the pair then. `from` and `to` are the pair's new and old paths.
+Outcome restoreOne(const HistoryPair& pair, const std::string& from, const std::string& to,
+                   std::string& reason, std::string& failedPath) {
     if (pair.newName.empty()) {
         reason = msgUnpaired;
-        return false;
+        return Outcome::Kept;
     }
     if (!isUsableName(pair.oldName) || !isUsableName(pair.newName)) {
         reason = msgUnusable;
-        return false;
+        return Outcome::Kept;
     }
-    const platform::Status renamed = platform::renameNoReplace(from, to);
-    if (renamed.ok()) {
-        return true;
+    const auto stop = [&](const platform::Status& s) {
+        reason = s.reason;
+        return Outcome::Stopped;
+    };
+    for (bool again = false;; again = true) {
+        const platform::Status renamed = platform::renameNoReplace(from, to);
+        if (renamed.ok()) {
+            return Outcome::Restored;
+        }
+        reason = renamed.reason;
+        if (auto s = platform::tidyAsides(from, to, failedPath); !s.ok()) {
+            return stop(s);
+        }
+        bool fromThere = false, toThere = false;
+        if (auto s = platform::entriesExist(from, to, fromThere, toThere, failedPath); !s.ok()) {
+            return stop(s);
+        }
+        if (!fromThere && toThere) {
+            return Outcome::Restored;
+        }
+        if (!fromThere || again) {
+            return Outcome::Kept;
+        }
+        if (!toThere) {
+            continue; // the old name was freed meanwhile, as by settling a reservation
+        }
+        if (!renamed.targetExists()) {
+            return Outcome::Kept;
+        }
+        bool removed = false;
+        if (auto s = platform::removeOwnLeftover(from, to, removed, failedPath); !s.ok()) {
+            return stop(s);
+        }
+        if (removed) {
+            return Outcome::Restored;
+        }
+        if (auto s = platform::removeOwnLeftover(to, from, removed, failedPath); !s.ok()) {
+            return stop(s);
+        }
+        if (!removed) {
+            return Outcome::Kept;
+        }
+        // The old name was free but for a restore's reservation: once more.
     }
-    reason = renamed.reason;
-    if (!platform::entryExists(from) && platform::entryExists(to)) {
-        return true;
-    }
-    const bool leftover =
-        renamed.targetExists() && (platform::sameFile(from, to) ||
-                                   (platform::isEmptyFile(from) && platform::entryExists(to)));
-    return leftover && platform::removeFile(from).ok();
 }
 
 RestoreResult withProblem(RestoreResult result, Problem problem, const std::string& path,
@@ -253,7 +289,7 @@ RestoreResult RestoreNames() {
     };
     // Reused from pair to pair, so that the walk allocates little per pair.
     HistoryPair pair;
-    std::string reason, from, to;
+    std::string reason, from, to, lookPath;
     for (std::size_t i = history.pairs.size(); i-- > 0;) {
         history.pairs.copy(i, pair);
         FolderPath = pair.folder;
@@ -266,7 +302,8 @@ RestoreResult RestoreNames() {
             !cutUncut()) {
             break;
         }
-        if (restoreOne(pair, from, to, reason)) {
+        const Outcome outcome = restoreOne(pair, from, to, reason, lookPath);
+        if (outcome == Outcome::Restored) {
             folders.renamedIn(FolderPath);
             ++result.restored;
             uncut = i;
@@ -276,6 +313,10 @@ RestoreResult RestoreNames() {
             continue;
         }
         if (!cutUncut()) {
+            break;
+        }
+        if (outcome == Outcome::Stopped) {
+            result = withProblem(std::move(result), Problem::LookFailed, lookPath, reason);
             break;
         }
         if (auto s = kept.add(pair, failedPath); !s.ok()) {
@@ -302,7 +343,10 @@ RestoreResult RestoreNames() {
         history::settle(true, failedPath);
     } else if (result.problem == Problem::None) {
         if (auto s = KillHistory(); !s.ok()) {
-            const std::string path = platform::entryExists(NewIniPath) ? NewIniPath : OldIniPath;
+            platform::Status lookFailed;
+            const std::string path =
+                platform::entryExists(NewIniPath, &lookFailed) || !lookFailed.ok() ? NewIniPath
+                                                                                   : OldIniPath;
             result = withProblem(std::move(result), Problem::NotDeleted, path, s.reason);
         }
     }

@@ -91,7 +91,8 @@ bool isUsableName(std::string_view name);
 // Reads the history at OldIniPath and NewIniPath (the caller has set them):
 // the pairs still to undo, in file order. A last pair that was not completely
 // written is left out: its rename was never tried. Missing files, lines that
-// do not end in CR LF, a first line that is not a folder line, unreadable
+// do not end in CR LF, a first line that is not a folder line, a folder line
+// with a control character, a pair that names one file twice, unreadable
 // bytes and a New.ini that ends early are failures. Writes nothing.
 HistoryRead ReadHistory();
 
@@ -106,6 +107,7 @@ struct RestoreResult {
         Unreadable, // the history could not be read: nothing renamed
         Refused,    // the history could not be locked or changed: nothing renamed
         Stopped,    // the history could not record more progress: the pass stopped there
+        LookFailed, // a file could not be looked at or tidied: the pass stopped there
         NotDeleted, // every pair restored, but the history could not be deleted
     };
     Problem problem = Problem::None;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 
 namespace tavrin::history {
 
@@ -39,6 +40,8 @@ platform::Status syncFolder() {
 const char* const msgNotCrLf = "行が CR LF で終わっていません";
 const char* const msgNoFolderLine = "フォルダーの行がありません";
 const char* const msgNewEndsEarly = "New.ini が Old.ini より先に終わっています";
+const char* const msgControlInFolder = "フォルダーの行に制御文字があります";
+const char* const msgSameNames = "元の名前と新しい名前が同じ行があります";
 
 // The same pair: its folder and both names.
 bool samePair(const HistoryPair& a, const HistoryPair& b) {
@@ -54,14 +57,23 @@ bool holdsLineBreak(std::string_view line) {
 struct Lines : Parsed {
     bool inStep = true; // same folder lines at the same places, and no extra New.ini lines
     long nameLines = 0;
+    bool unreadable = false; // a file could not be opened or read: nothing is known of it
 };
 
-Lines failed(const std::string& path, std::string reason) {
+Lines failed(const std::string& path, std::string reason, bool unreadable = false) {
     Lines out;
     out.ok = false;
     out.path = path;
     out.reason = std::move(reason);
+    out.unreadable = unreadable;
     return out;
+}
+
+bool holdsControl(std::string_view text) {
+    return std::any_of(text.begin(), text.end(), [](char ch) {
+        const auto c = static_cast<unsigned char>(ch);
+        return c < 0x20 || c == 0x7F;
+    });
 }
 
 // The reader's rules. A last line cut short by a killed writer is a name line
@@ -96,7 +108,7 @@ Lines parseLines(int oldN, int newN, const std::string& oldPath, const std::stri
             break;
         }
         if (!oldRead.ok()) {
-            return failed(oldPath, oldRead.reason);
+            return failed(oldPath, oldRead.reason, true);
         }
         if (holdsLineBreak(oldLine)) {
             return failed(oldPath, msgNotCrLf);
@@ -135,10 +147,18 @@ Lines parseLines(int oldN, int newN, const std::string& oldPath, const std::stri
             break;
         }
         if (!newRead.ok()) {
-            return failed(newPath, newRead.reason);
+            return failed(newPath, newRead.reason, true);
         }
         if (holdsLineBreak(newLine)) {
             return failed(newPath, msgNotCrLf);
+        }
+        // A folder that no run records, or a pair that names one file twice,
+        // would make the restore take the user's file for a leftover of its own.
+        if (folderLine && holdsControl(oldLine)) {
+            return failed(oldPath, msgControlInFolder);
+        }
+        if (!folderLine && oldLine == newLine) {
+            return failed(oldPath, msgSameNames);
         }
         if (folderLine) {
             folder = oldLine.substr(1);
@@ -161,16 +181,19 @@ Lines parseLines(int oldN, int newN, const std::string& oldPath, const std::stri
 Lines parseFiles(int oldN, int newN, const std::string& oldPath, const std::string& newPath,
                  bool kept = false, tf::Mode mode = tf::Mode::Input) {
     if (auto s = tf::open(oldN, oldPath, mode); !s.ok()) {
-        return failed(oldPath, s.reason);
+        return failed(oldPath, s.reason, true);
     }
     const platform::Status newOpened = tf::open(newN, newPath, mode);
     Lines lines = parseLines(oldN, newN, oldPath, newPath, kept);
     // A kept New.ini that is there but cannot be read would leave its pairs
     // out, and they would be dropped as never written.
-    if (lines.ok && !newOpened.ok() &&
-        (lines.nameLines > 0 ||
-         (kept && platform::entryKind(newPath) != platform::EntryKind::None))) {
-        lines = failed(newPath, newOpened.reason);
+    if (lines.ok && !newOpened.ok()) {
+        platform::Status lookFailed;
+        const bool keptNewThere =
+            kept && platform::entryKind(newPath, &lookFailed) != platform::EntryKind::None;
+        if (lines.nameLines > 0 || keptNewThere || !lookFailed.ok()) {
+            lines = failed(newPath, lookFailed.ok() ? newOpened.reason : lookFailed.reason, true);
+        }
     }
     if (mode != tf::Mode::Update || !lines.ok) {
         tf::close(oldN);
@@ -188,33 +211,99 @@ HistoryRead toRead(Parsed&& parsed) {
     return read;
 }
 
+HistoryRead failedRead(const std::string& path, const std::string& reason) {
+    return toRead(failed(path, reason));
+}
+
 // Which pending files there are, and whether they count.
 enum class Pending { None, Dropped, Counting, HalfMoved };
 
-// A pair whose rename never happened: its new name is free, its old name there.
-bool neverRenamed(const HistoryPair& pair) {
-    return !platform::entryExists(pair.folder + pair.newName) &&
-           platform::entryExists(pair.folder + pair.oldName);
+struct PendingFiles {
+    Pending state = Pending::None;
+    std::optional<HistoryPair> first; // of both pending files, when they read in step
+    bool halfDone = false;            // its rename was cut short: the new name holds a leftover
+    platform::Status error;           // a look or a read failed: nothing is known
+    std::string failedPath;
+};
+
+// Whether the first pair of a pending history was renamed: its new name
+// taken or its old name gone. A rename cut short on a file system without a
+// no-replace rename is not, and is `halfDone`: the file is still under its old
+// name, and its new name holds the same file or the program's reservation.
+platform::Status firstRenamed(const HistoryPair& pair, bool& renamed, bool& halfDone,
+                              std::string& failedPath) {
+    const std::string newPath = pair.folder + pair.newName;
+    const std::string oldPath = pair.folder + pair.oldName;
+    halfDone = false;
+    bool newThere = false, oldThere = false;
+    if (auto s = platform::entriesExist(newPath, oldPath, newThere, oldThere, failedPath);
+        !s.ok()) {
+        return s;
+    }
+    if (newThere && oldThere && isUsableName(pair.oldName) && isUsableName(pair.newName)) {
+        if (auto s = platform::isOwnLeftover(newPath, oldPath, halfDone, failedPath); !s.ok()) {
+            return s;
+        }
+    }
+    renamed = (newThere || !oldThere) && !halfDone;
+    return platform::Status::success();
 }
 
-Pending pendingState(const Files& f) {
-    const bool oldThere = platform::entryExists(f.oldPending);
-    const bool newThere = platform::entryExists(f.newPending);
+PendingFiles pendingState(const Files& f) {
+    PendingFiles p;
+    bool oldThere = false, newThere = false;
+    p.error = platform::entriesExist(f.oldPending, f.newPending, oldThere, newThere, p.failedPath);
+    if (!p.error.ok()) {
+        return p;
+    }
+    const auto unreadable = [&p](const Lines& lines) {
+        if (lines.unreadable) {
+            p.error = platform::Status::failure(lines.reason);
+            p.failedPath = lines.path;
+        }
+        return lines.unreadable;
+    };
     if (oldThere && newThere) {
         // A run records a whole batch ahead of its first rename: killed before
         // that rename, it renamed nothing and must leave the history it found.
         const Lines lines = parseFiles(oldFile, newFile, f.oldPending, f.newPending);
-        return lines.ok && lines.inStep && !lines.pairs.empty() && !neverRenamed(lines.pairs[0])
-                   ? Pending::Counting
-                   : Pending::Dropped;
+        p.state = Pending::Dropped;
+        if (!unreadable(lines) && lines.ok && lines.inStep && !lines.pairs.empty()) {
+            p.first = lines.pairs[0];
+            bool renamed = false;
+            p.error = firstRenamed(*p.first, renamed, p.halfDone, p.failedPath);
+            p.state = renamed ? Pending::Counting : Pending::Dropped;
+        }
+        return p;
     }
     if (oldThere) {
         // Finished only over the New.ini it was written with: a leftover from
         // another history would pair its names with names of another run.
         const Lines lines = parseFiles(oldFile, newFile, f.oldPending, f.newPath);
-        return lines.ok && lines.inStep ? Pending::HalfMoved : Pending::Dropped;
+        if (!unreadable(lines)) {
+            p.state = lines.ok && lines.inStep ? Pending::HalfMoved : Pending::Dropped;
+        }
+        return p;
     }
-    return newThere ? Pending::Dropped : Pending::None;
+    p.state = newThere ? Pending::Dropped : Pending::None;
+    return p;
+}
+
+// A pending history's first pair: a rename of it cut short gives way to the
+// old name, and what a fallback cut short left aside is settled.
+platform::Status tidyFirstPair(const PendingFiles& p, std::string& failedPath) {
+    if (!p.first || !isUsableName(p.first->oldName) || !isUsableName(p.first->newName)) {
+        return platform::Status::success();
+    }
+    const std::string newPath = p.first->folder + p.first->newName;
+    const std::string oldPath = p.first->folder + p.first->oldName;
+    if (p.halfDone) {
+        bool removed = false;
+        if (auto s = platform::removeOwnLeftover(newPath, oldPath, removed, failedPath); !s.ok()) {
+            return s;
+        }
+    }
+    return platform::tidyAsides(newPath, oldPath, failedPath);
 }
 
 platform::Status removePending(const Files& f) {
@@ -327,7 +416,11 @@ Parsed openForRestore(bool& cannotChange) {
 
 HistoryRead readCurrent() {
     const Files f = files();
-    switch (pendingState(f)) {
+    const PendingFiles pending = pendingState(f);
+    if (!pending.error.ok()) {
+        return failedRead(pending.failedPath, pending.error.reason);
+    }
+    switch (pending.state) {
     case Pending::Counting:
         return toRead(parseFiles(oldFile, newFile, f.oldPending, f.newPending));
     case Pending::HalfMoved:
@@ -337,8 +430,13 @@ HistoryRead readCurrent() {
         break;
     }
     Lines history = parseFiles(oldFile, newFile, f.oldPath, f.newPath);
-    if (!history.ok || !platform::entryExists(f.oldKept)) {
+    if (!history.ok) {
         return toRead(std::move(history));
+    }
+    platform::Status lookFailed;
+    if (!platform::entryExists(f.oldKept, &lookFailed)) {
+        return lookFailed.ok() ? toRead(std::move(history))
+                               : failedRead(f.oldKept, lookFailed.reason);
     }
     Lines kept = parseFiles(oldKeptFile, newKeptFile, f.oldKept, f.newKept, true);
     if (!kept.ok) {
@@ -359,7 +457,15 @@ HistoryRead readCurrent() {
 
 platform::Status settle(bool foldKept, std::string& failedPath) {
     const Files f = files();
-    switch (pendingState(f)) {
+    const PendingFiles pending = pendingState(f);
+    if (!pending.error.ok()) {
+        failedPath = pending.failedPath;
+        return pending.error;
+    }
+    if (auto s = tidyFirstPair(pending, failedPath); !s.ok()) {
+        return s;
+    }
+    switch (pending.state) {
     case Pending::Counting:
         if (auto s = replaceWithPending(f, failedPath); !s.ok()) {
             return s;
@@ -379,8 +485,14 @@ platform::Status settle(bool foldKept, std::string& failedPath) {
     case Pending::None:
         break;
     }
-    if (!foldKept || (!platform::entryExists(f.oldKept) && !platform::entryExists(f.newKept))) {
+    if (!foldKept) {
         return platform::Status::success();
+    }
+    bool oldKeptThere = false, newKeptThere = false;
+    if (auto s =
+            platform::entriesExist(f.oldKept, f.newKept, oldKeptThere, newKeptThere, failedPath);
+        !s.ok() || (!oldKeptThere && !newKeptThere)) {
+        return s;
     }
     const Lines kept = parseFiles(oldKeptFile, newKeptFile, f.oldKept, f.newKept, true);
     if (kept.ok && kept.pairs.empty()) {

@@ -7,7 +7,9 @@
 // When pending files count, in full:
 // - Both pending files there: they count when they read in step (the same
 //   folder lines at the same places, as many lines in each) and their first
-//   pair was renamed (its old name gone or its new name taken). A run writes
+//   pair was renamed (its old name gone or its new name taken, other than by
+//   what a fallback rename cut short left: the same file under both names,
+//   or the program's reservation, which is then removed). A run writes
 //   its folder lines and first batch there, so that a run that renames
 //   nothing leaves the history it found; a rewrite writes the whole of
 //   New.ini.new before Old.ini.new. Counting pending files take the
@@ -73,12 +75,14 @@ struct Parsed {
 Parsed openForRestore(bool& cannotChange);
 
 // The history as it stands, a replacement that was under way or a restore
-// that was stopped included. Writes nothing.
+// that was stopped included. Writes nothing. Only "not there" means not
+// there: a look or a read that fails makes the history unreadable.
 HistoryRead readCurrent();
 
 // Finishes a replacement that was under way and drops one that was not; with
 // `foldKept`, also writes the pairs a stopped restore kept back into the
-// history. Leaves the history the same, in its plain form.
+// history. Leaves the history the same, in its plain form. A look that fails
+// stops it, as in readCurrent.
 platform::Status settle(bool foldKept, std::string& failedPath);
 
 // The history a run writes, as files 1 and 2: first the pending files, in

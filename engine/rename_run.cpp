@@ -6,6 +6,7 @@
 #include "platform/random.h"
 #include "platform/unicode.h"
 
+#include <algorithm>
 #include <chrono>
 #include <optional>
 #include <unordered_set>
@@ -144,8 +145,10 @@ bool checksPass(const RunInputs& in, RunActions& act) {
         act.focusNewExtension();
         return false;
     }
+    // A control character in the folder line marks a damaged history.
     if (!platform::isAbsoluteFolder(folder) || !isRecordable(folder) ||
-        folder.find_first_of("\r\n") != std::string::npos) {
+        std::any_of(folder.begin(), folder.end(),
+                    [](char c) { return isControl(static_cast<unsigned char>(c)); })) {
         show("このフォルダーの名前は変更履歴に記録できません：" + folder);
         return false;
     }

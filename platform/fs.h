@@ -52,12 +52,6 @@ bool keepsOrderWith(const std::string& folder, const std::string& other);
 // Test-only: make keepsOrderWith answer `kept` (0 or 1) instead; -1 asks again.
 void setOrderKeptForTesting(int kept);
 
-// True when `a` and `b` are two names of one file, links not followed.
-bool sameFile(const std::string& a, const std::string& b);
-
-// True when `path` is an ordinary file that holds nothing, a link not followed.
-bool isEmptyFile(const std::string& path);
-
 // True when `path` names an ordinary file that is neither hidden nor a folder.
 // A failure of the lookup itself (other than "not there") is reported in `error`.
 bool isOrdinaryFile(const std::string& path, Status* error = nullptr);
@@ -71,6 +65,11 @@ EntryKind entryKind(const std::string& path, Status* error = nullptr);
 inline bool entryExists(const std::string& path, Status* error = nullptr) {
     return entryKind(path, error) != EntryKind::None;
 }
+
+// Whether anything is at `a` and at `b`, as entryExists tells; a look that
+// fails is a failure, and `failedPath` names its path.
+Status entriesExist(const std::string& a, const std::string& b, bool& aThere, bool& bThere,
+                    std::string& failedPath);
 
 // The entries of one folder, looked up by name as entryExists does. A folder
 // of a local file system is read once and watched from then on (inotify on
@@ -108,6 +107,47 @@ private:
     long long handle_ = -1;
     std::unique_ptr<Watch> watch_;
 };
+
+// Leftovers of a rename cut short. Where a file system has no no-replace
+// rename, a rename killed half-way leaves a second name of the file (link,
+// then unlink) or a reservation of the new name (create it, then rename onto
+// it). The program removes such a leftover only when it can prove it is its
+// own:
+// - a second name: two different names of one file (device and file number);
+// - a reservation: a file that holds nothing but reservationMark. An empty
+//   file proves nothing (a user's placeholder is empty too); an empty one
+//   counts only while the reservation's aside name holds a mark of the
+//   program's, written there before the name was taken, and the file it was
+//   taken for still has its name: a kill between taking and marking leaves proof.
+// A removal first moves the name aside, under a hidden name of the program's
+// own in the same folder (asidePath), checks what it moved, then removes it
+// or moves it back: a file saved under the name meanwhile is never removed.
+inline constexpr char reservationMarkBytes[] = "\0Tavrin reserved this name\n";
+inline constexpr std::string_view reservationMark{reservationMarkBytes,
+                                                  sizeof reservationMarkBytes - 1};
+
+// The program's own hidden name in the folder of `path` for moving `path`
+// aside, and for marking a reservation of `path` before it is taken.
+std::string asidePath(const std::string& path);
+
+// Whether the entry at `path` is the program's own leftover beside `other`,
+// the other name of its pair. A look that fails is a failure, and
+// `failedPath` names its file.
+Status isOwnLeftover(const std::string& path, const std::string& other, bool& own,
+                     std::string& failedPath);
+
+// Removes `path` when it is the program's own leftover beside `other`; what
+// is not goes back to its name. `removed` tells whether it went. A failed look
+// or move is a failure, and `failedPath` names its file.
+Status removeOwnLeftover(const std::string& path, const std::string& other, bool& removed,
+                         std::string& failedPath);
+
+// Settles what a removal or a reservation cut short left under the aside
+// names of `a` and `b`, the two names of a pair: the program's own (a mark,
+// an empty file, a second name of a file that has another) is removed, with an empty
+// reservation it proves; anything else goes back to its name, and stays
+// where it is, as a failure, when that name is taken. Nothing is no failure.
+Status tidyAsides(const std::string& a, const std::string& b, std::string& failedPath);
 
 // True when `name` can only name an entry of the folder it is joined to: not
 // empty, not "." or "..", and free of this system's separators (and, on

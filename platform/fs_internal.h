@@ -63,9 +63,52 @@ Status syncData(FileHandle handle);
 void closeHandle(FileHandle handle);
 
 // POSIX: the no-replace rename for file systems that have neither
-// RENAME_NOREPLACE nor hard links. It reserves `to` by creating it, then
-// renames onto that empty file of its own.
+// RENAME_NOREPLACE nor hard links. It reserves `to` by creating it with the
+// reservation mark (its aside name marked first), then renames onto that file
+// of its own.
 Status renameByReservation(const std::string& from, const std::string& to);
+
+// What the ownership checks need of an entry, a link not followed: kind None
+// when nothing is there ("not there" is no failure; any other failed look is).
+struct EntryFacts {
+    EntryKind kind = EntryKind::None;
+    unsigned long long device = 0, file = 0; // which file it is
+    unsigned long long size = 0;
+    unsigned long long links = 0; // names the file has
+};
+Status entryFacts(const std::string& path, EntryFacts& facts);
+
+// The first `max` bytes of the ordinary file at `path`, a link not followed.
+Status readHead(const std::string& path, std::size_t max, std::string& bytes);
+
+// Moves `from` in one step to `to`, a name of the program's own: never over
+// an existing `to` unless `replace` (then what is there is the program's own).
+Status moveToOwnName(const std::string& from, const std::string& to, bool replace);
+
+// Moves an entry back from a name of the program's own to `to`, never over an
+// existing `to`.
+Status moveBack(const std::string& from, const std::string& to);
+
+// What proves an entry moved aside to be the program's own: any of these.
+struct Proof {
+    bool mark = false;                         // it holds the reservation mark alone
+    const std::string* secondNameOf = nullptr; // it is a second name of this file
+    const EntryFacts* same = nullptr;          // it is this very file, of this size
+};
+
+// Moves `path` aside (asidePath), checks what was moved against `proof`, then
+// removes it, or moves it back when it is not proved the program's own.
+// `removed` tells whether it went; a `path` that is not there is nothing to remove.
+Status removeChecked(const std::string& path, const Proof& proof, bool& removed,
+                     std::string& failedPath);
+
+// Test-only (POSIX): make the no-replace renames take a fallback, as on FUSE,
+// where the system refuses a taken name itself and answers RENAME_NOREPLACE
+// with EINVAL for a free one: `Link` (link, then
+// unlink, as ntfs-3g), `Reservation` (no hard links either, as FUSE FAT and
+// exFAT), or `None` to ask the system again.
+enum class RenameFallback { None, Link, Reservation };
+void setRenameFallbackForTesting(RenameFallback fallback);
 
 // Test-only: false makes every FolderEntries made from then on look up each
 // name, as where no watch can be trusted.

@@ -45,24 +45,102 @@ bool isHiddenName(std::string_view name) {
     return !name.empty() && name.front() == '.';
 }
 
-// For file systems without renameat2 flags: link refuses an existing target.
-Status renameByLink(const std::string& from, const std::string& to) {
-    if (::link(from.c_str(), to.c_str()) == 0) {
-        if (::unlink(from.c_str()) == 0) {
-            return Status::success();
+// A file system that has no no-replace rename answers RENAME_NOREPLACE with
+// one of these; FUSE does even for a free name.
+bool lacksNoReplace(int err) {
+    return err == EINVAL || err == ENOSYS || err == ENOTSUP || err == EOPNOTSUPP;
+}
+
+// A file system without hard links answers link with one of these.
+bool lacksLinks(int err) {
+    return err == EPERM || err == ENOTSUP || err == EOPNOTSUPP || err == ENOSYS || err == EXDEV;
+}
+
+detail::RenameFallback forcedFallback = detail::RenameFallback::None;
+
+// Creates `path` as a reservation of the program's own: a new file, never one
+// that is there, holding the mark. The mark is best effort (a full disk may
+// take none of it, or a part): `written` tells how much of it is there.
+int reserve(const std::string& path, std::size_t& written) {
+    written = 0;
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd >= 0) {
+        const ssize_t n = ::write(fd, reservationMark.data(), reservationMark.size());
+        written = n > 0 ? static_cast<std::size_t>(n) : 0;
+    }
+    return fd;
+}
+
+Status renameByReserving(const std::string& from, const std::string& to);
+
+// RENAME_NOREPLACE, where the file system has it (and no fallback is forced):
+// true when it answered, with its answer in `result`.
+bool renamedWithoutReplacing(const std::string& from, const std::string& to, Status& result) {
+    if (forcedFallback != detail::RenameFallback::None) {
+        // As FUSE: the system itself refuses a name that is taken, and leaves
+        // the rest to a file system that has no flags.
+        if (::faccessat(AT_FDCWD, to.c_str(), F_OK, AT_SYMLINK_NOFOLLOW) != 0) {
+            return false;
         }
-        const int err = errno;
-        ::unlink(to.c_str());
-        return fromErrno(err);
+        result = exists();
+        return true;
+    }
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        result = Status::success();
+        return true;
+    }
+    const int err = errno;
+    if (err != EEXIST && lacksNoReplace(err)) {
+        return false;
+    }
+    result = err == EEXIST ? exists() : fromErrno(err);
+    return true;
+}
+
+// Takes `to` with a marked reservation of its own, then renames `from` onto it.
+Status renameOntoReservation(const std::string& from, const std::string& to, bool& reserved) {
+    std::size_t marked = 0;
+    const int fd = reserve(to, marked);
+    reserved = fd >= 0;
+    if (fd < 0) {
+        return errno == EEXIST ? exists() : fromErrno(errno);
+    }
+    ::close(fd);
+    return ::rename(from.c_str(), to.c_str()) == 0 ? Status::success() : fromErrno(errno);
+}
+
+// For file systems without renameat2 flags: link refuses an existing target.
+// The old name then goes only as a second name of the file: a file saved
+// under it meanwhile stays.
+Status renameByLink(const std::string& from, const std::string& to) {
+    // What a fallback cut short left aside under these names, first.
+    std::string failedPath;
+    if (auto s = tidyAsides(from, to, failedPath); !s.ok()) {
+        return s;
+    }
+    if (forcedFallback == detail::RenameFallback::Reservation) {
+        return renameByReserving(from, to);
+    }
+    if (::link(from.c_str(), to.c_str()) == 0) {
+        bool removed = false;
+        detail::Proof proof;
+        proof.secondNameOf = &to;
+        const Status s = detail::removeChecked(from, proof, removed, failedPath);
+        if (!s.ok()) {
+            detail::Proof back;
+            back.secondNameOf = &from;
+            detail::removeChecked(to, back, removed, failedPath);
+        }
+        return s;
     }
     const int err = errno;
     if (err == EEXIST) {
         return exists();
     }
-    if (err != EPERM && err != ENOTSUP && err != EOPNOTSUPP && err != ENOSYS && err != EXDEV) {
+    if (!lacksLinks(err)) {
         return fromErrno(err);
     }
-    return detail::renameByReservation(from, to); // no hard links here (FAT, exFAT)
+    return renameByReserving(from, to); // no hard links here (FAT, exFAT)
 }
 
 // Opens `path` without following a link there and without waiting on a pipe,
@@ -94,18 +172,8 @@ char separator() {
 }
 
 Status renameNoReplace(const std::string& from, const std::string& to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
-        return Status::success();
-    }
-    const int err = errno;
-    if (err == EEXIST) {
-        return exists();
-    }
-    // FUSE and some older file systems answer these even for a free name.
-    if (err == EINVAL || err == ENOSYS || err == ENOTSUP || err == EOPNOTSUPP) {
-        return renameByLink(from, to);
-    }
-    return fromErrno(err);
+    Status s;
+    return renamedWithoutReplacing(from, to, s) ? s : renameByLink(from, to);
 }
 
 Status replaceFile(const std::string& from, const std::string& to) {
@@ -151,17 +219,6 @@ void setOrderKeptForTesting(int kept) {
     orderKeptOverride = kept;
 }
 
-bool sameFile(const std::string& a, const std::string& b) {
-    struct stat sa, sb;
-    return ::lstat(a.c_str(), &sa) == 0 && ::lstat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
-}
-
-bool isEmptyFile(const std::string& path) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0;
-}
-
 bool isOrdinaryFile(const std::string& path, Status* error) {
     const auto slash = path.find_last_of('/');
     const std::string_view name = slash == std::string::npos
@@ -180,13 +237,27 @@ bool isOrdinaryFile(const std::string& path, Status* error) {
     return S_ISREG(st.st_mode);
 }
 
+namespace {
+
+EntryKind kindOf(mode_t mode) {
+    return S_ISREG(mode)   ? EntryKind::File
+           : S_ISDIR(mode) ? EntryKind::Folder
+           : S_ISLNK(mode) ? EntryKind::Link
+                           : EntryKind::Other;
+}
+
+// "Not there", and a path through something that is no folder, which cannot
+// name anything: every other failure of a look is no answer.
+bool isNotThere(int err) {
+    return err == ENOENT || err == ENOTDIR;
+}
+
+} // namespace
+
 EntryKind entryKind(const std::string& path, Status* error) {
     struct stat st;
     if (::lstat(path.c_str(), &st) == 0) {
-        return S_ISREG(st.st_mode)   ? EntryKind::File
-               : S_ISDIR(st.st_mode) ? EntryKind::Folder
-               : S_ISLNK(st.st_mode) ? EntryKind::Link
-                                     : EntryKind::Other;
+        return kindOf(st.st_mode);
     }
     if (errno != ENOENT && errno != ENOTDIR && error != nullptr) {
         *error = fromErrno(errno);
@@ -596,42 +667,163 @@ void closeHandle(FileHandle handle) {
 }
 
 Status renameByReservation(const std::string& from, const std::string& to) {
+    std::string failedPath;
+    if (auto s = tidyAsides(from, to, failedPath); !s.ok()) {
+        return s;
+    }
+    return renameByReserving(from, to);
+}
+
+Status entryFacts(const std::string& path, EntryFacts& facts) {
+    facts = {};
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) {
+        return isNotThere(errno) ? Status::success() : fromErrno(errno);
+    }
+    facts.kind = kindOf(st.st_mode);
+    facts.device = st.st_dev;
+    facts.file = st.st_ino;
+    facts.size = static_cast<unsigned long long>(st.st_size);
+    facts.links = st.st_nlink;
+    return Status::success();
+}
+
+Status readHead(const std::string& path, std::size_t max, std::string& bytes) {
+    bytes.clear();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) {
+        return isNotThere(errno) || errno == ELOOP ? Status::success() : fromErrno(errno);
+    }
+    struct stat st;
+    int err = ::fstat(fd, &st) == 0 ? 0 : errno;
+    if (err == 0 && S_ISREG(st.st_mode)) {
+        bytes.resize(max);
+        ssize_t n;
+        do {
+            n = ::pread(fd, bytes.data(), max, 0);
+        } while (n < 0 && errno == EINTR);
+        err = n < 0 ? errno : 0;
+        bytes.resize(n < 0 ? 0 : static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return err == 0 ? Status::success() : fromErrno(err);
+}
+
+Status moveToOwnName(const std::string& from, const std::string& to, bool replace) {
+    if (replace) {
+        return ::rename(from.c_str(), to.c_str()) == 0 ? Status::success() : fromErrno(errno);
+    }
+    Status s;
+    if (renamedWithoutReplacing(from, to, s)) {
+        return s;
+    }
+    // The own name is taken first, with the mark, and renamed onto: nobody
+    // else saves under it, and a kill leaves a reservation that proves itself.
+    bool reserved = false;
+    s = renameOntoReservation(from, to, reserved);
+    if (!s.ok() && reserved) {
+        ::unlink(to.c_str());
+    }
+    return s;
+}
+
+Status moveBack(const std::string& from, const std::string& to) {
+    Status s;
+    if (renamedWithoutReplacing(from, to, s)) {
+        return s;
+    }
+    if (forcedFallback != RenameFallback::Reservation) {
+        if (::link(from.c_str(), to.c_str()) == 0) {
+            ::unlink(from.c_str()); // the program's own name
+            return Status::success();
+        }
+        if (errno == EEXIST || !lacksLinks(errno)) {
+            return errno == EEXIST ? exists() : fromErrno(errno);
+        }
+    }
+    // Should the rename fail, the marked reservation stays: it proves itself.
+    bool reserved = false;
+    return renameOntoReservation(from, to, reserved);
+}
+
+void setRenameFallbackForTesting(RenameFallback fallback) {
+    forcedFallback = fallback;
+}
+
+} // namespace detail
+
+namespace {
+
+// The reservation rename, what a fallback cut short left aside settled.
+Status renameByReserving(const std::string& from, const std::string& to) {
+    // The aside name of `to` is marked before `to` is taken, so that a kill
+    // before `to` holds a mark of its own leaves proof that it is the program's.
+    const std::string proof = asidePath(to);
+    std::size_t proofMarked = 0;
+    const int proofFd = reserve(proof, proofMarked);
+    if (proofFd < 0) {
+        return fromErrno(errno);
+    }
+    ::close(proofFd);
     // Taking the name first means a file that appears meanwhile finds it taken,
     // instead of being replaced by the rename.
-    const int fd = ::open(to.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    std::size_t marked = 0;
+    const int fd = reserve(to, marked);
     if (fd < 0) {
-        return errno == EEXIST ? exists() : fromErrno(errno);
+        const int err = errno;
+        ::unlink(proof.c_str());
+        return err == EEXIST ? exists() : fromErrno(err);
     }
-    struct stat reserved, st;
-    const bool known = ::fstat(fd, &reserved) == 0;
-    const auto stillReserved = [&] {
-        return known && ::lstat(to.c_str(), &st) == 0 && st.st_dev == reserved.st_dev &&
-               st.st_ino == reserved.st_ino && st.st_size == 0;
+    // The proof goes before the rename: once the file has the name, an empty
+    // file there is the user's.
+    ::unlink(proof.c_str());
+    const std::string_view expected = reservationMark.substr(0, marked);
+    detail::EntryFacts reserved;
+    struct stat st;
+    const int statErr = ::fstat(fd, &st) == 0 ? 0 : errno;
+    if (statErr == 0) {
+        reserved = {EntryKind::File, static_cast<unsigned long long>(st.st_dev),
+                    static_cast<unsigned long long>(st.st_ino), expected.size(), 1};
+    }
+    const auto giveBack = [&] {
+        bool removed = false;
+        std::string failedPath;
+        detail::Proof own;
+        own.same = &reserved;
+        own.mark = true;
+        detail::removeChecked(to, own, removed, failedPath);
+        ::close(fd);
     };
     // Another program may have saved a file under the name meanwhile: it is theirs.
-    if (!stillReserved()) {
+    if (statErr != 0 || ::lstat(to.c_str(), &st) != 0) {
+        const int err = statErr != 0 ? statErr : errno;
+        if (statErr == 0 && isNotThere(err)) {
+            ::close(fd);
+            return exists();
+        }
+        giveBack();
+        return fromErrno(err);
+    }
+    if (st.st_dev != reserved.device || st.st_ino != reserved.file ||
+        static_cast<unsigned long long>(st.st_size) != reserved.size) {
         ::close(fd);
         return exists();
     }
     if (::rename(from.c_str(), to.c_str()) != 0) {
         const int err = errno;
-        if (stillReserved()) { // give the name back, but only while it is the empty file made above
-            ::unlink(to.c_str());
-        }
-        ::close(fd);
+        giveBack();
         return fromErrno(err);
     }
     // Written into just before the rename replaced it: the file goes back, and
     // what was written there takes the name again.
-    if (::fstat(fd, &st) == 0 && st.st_size > 0 && ::access(from.c_str(), F_OK) != 0 &&
+    std::string content;
+    if (::lseek(fd, 0, SEEK_SET) == 0 && detail::readAll(fd, content).ok() && content != expected &&
+        ::lstat(from.c_str(), &st) != 0 && errno == ENOENT &&
         ::rename(to.c_str(), from.c_str()) == 0) {
         const int copy = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        std::string content;
-        if (copy >= 0 && ::lseek(fd, 0, SEEK_SET) == 0 && readAll(fd, content).ok()) {
-            std::size_t written = 0;
-            writeAll(copy, content, written);
-        }
         if (copy >= 0) {
+            std::size_t written = 0;
+            detail::writeAll(copy, content, written);
             ::close(copy);
         }
         ::close(fd);
@@ -641,6 +833,6 @@ Status renameByReservation(const std::string& from, const std::string& to) {
     return Status::success();
 }
 
-} // namespace detail
+} // namespace
 
 } // namespace tavrin::platform

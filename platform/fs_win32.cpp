@@ -156,35 +156,23 @@ void setOrderKeptForTesting(int kept) {
 
 namespace {
 
-bool fileInformation(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
-    HANDLE file =
-        CreateFileW(detail::win32Path(path).c_str(), FILE_READ_ATTRIBUTES,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
+bool isNotThere(DWORD code) {
+    return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ||
+           code == ERROR_INVALID_NAME;
+}
+
+Status moveResult(bool moved) {
+    if (moved) {
+        return Status::success();
     }
-    const bool ok = GetFileInformationByHandle(file, &info) != 0;
-    CloseHandle(file);
-    return ok;
+    const DWORD code = GetLastError();
+    if (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS) {
+        return {Status::Kind::TargetExists, detail::systemMessage(code)};
+    }
+    return fromError(code);
 }
 
 } // namespace
-
-bool sameFile(const std::string& a, const std::string& b) {
-    BY_HANDLE_FILE_INFORMATION ia{}, ib{};
-    return fileInformation(a, ia) && fileInformation(b, ib) &&
-           ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
-           ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
-}
-
-bool isEmptyFile(const std::string& path) {
-    BY_HANDLE_FILE_INFORMATION info{};
-    return fileInformation(path, info) &&
-           (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
-               0 &&
-           info.nFileSizeHigh == 0 && info.nFileSizeLow == 0;
-}
 
 bool isOrdinaryFile(const std::string& path, Status* error) {
     if (path.empty() || isSeparator(path.back())) {
@@ -694,6 +682,64 @@ Status syncData(FileHandle handle) {
 void closeHandle(FileHandle handle) {
     CloseHandle(reinterpret_cast<HANDLE>(handle));
 }
+
+// Windows renames without replacing in one step: no reservation, nor link,
+// is ever left, and the ownership checks meet only a user's own links.
+Status entryFacts(const std::string& path, EntryFacts& facts) {
+    facts = {};
+    HANDLE file =
+        CreateFileW(win32Path(path).c_str(), FILE_READ_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        return isNotThere(code) ? Status::success() : fromError(code);
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool ok = GetFileInformationByHandle(file, &info) != 0;
+    const DWORD code = GetLastError();
+    CloseHandle(file);
+    if (!ok) {
+        return fromError(code);
+    }
+    facts.kind = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? EntryKind::Link
+                 : (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0   ? EntryKind::Folder
+                                                                             : EntryKind::File;
+    facts.device = info.dwVolumeSerialNumber;
+    facts.file = (static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    facts.size = (static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    facts.links = info.nNumberOfLinks;
+    return Status::success();
+}
+
+Status readHead(const std::string& path, std::size_t max, std::string& bytes) {
+    bytes.clear();
+    HANDLE file = CreateFileW(win32Path(path).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        return isNotThere(code) ? Status::success() : fromError(code);
+    }
+    bytes.resize(max);
+    DWORD read = 0;
+    const bool ok = ReadFile(file, bytes.data(), static_cast<DWORD>(max), &read, nullptr) != 0;
+    const DWORD code = GetLastError();
+    CloseHandle(file);
+    bytes.resize(ok ? read : 0);
+    return ok ? Status::success() : fromError(code);
+}
+
+Status moveToOwnName(const std::string& from, const std::string& to, bool replace) {
+    return moveResult(MoveFileExW(win32Path(from).c_str(), win32Path(to).c_str(),
+                                  replace ? MOVEFILE_REPLACE_EXISTING : 0) != 0);
+}
+
+Status moveBack(const std::string& from, const std::string& to) {
+    return moveResult(MoveFileExW(win32Path(from).c_str(), win32Path(to).c_str(), 0) != 0);
+}
+
+void setRenameFallbackForTesting(RenameFallback) {}
 
 } // namespace detail
 

@@ -513,34 +513,87 @@ TEST_F(RestoreOrderTest, FullDiskCutsTheHistoryBackToWholePairs) {
     EXPECT_EQ(contents(), before);
 }
 
-// A look at Old.ini that fails is no answer that there is none: a run that
-// then renames nothing (a clash at its first file) leaves the history it found.
-TEST_F(RestoreOrderTest, FailedLookAtTheHistoryIsNotNoHistory) {
+// A look that fails is no answer that nothing is there: the run or the
+// restore stops, names the file and the system's reason, and leaves the
+// history and the files as they were. A run that then renames nothing (a
+// clash at its first file) leaves the history it found; a killed run's
+// pending history that counts is not dropped; a pair that cannot be restored
+// is not taken for one found restored; kept pairs are not lost.
+TEST_F(RestoreOrderTest, FailedLookIsNeverNotThere) {
     if (!canFailCalls) {
         GTEST_SKIP() << "a call can be made to fail on x86-64 only";
     }
-    writeHistory({{"x.jpg", "y.jpg"}});
-    const std::string oldBefore = oldIni(), newBefore = newIni();
-    makeFiles({"a.jpg", "photo0.jpg"});
-    const FixedRunInputs in = inputs({"a.jpg"});
-    const std::string oldPath = utf8(prog / "Old.ini");
-    for (int failing = 1; failing <= 3; ++failing) {
+    struct Case {
+        const char* what;
+        const char* file; // in the program's folder, or "dir/" and a name in the user's
+        int failing;      // which look at it fails; 0 for every one
+        bool restore;     // else a run
+        bool pending, kept;
+    };
+    const std::vector<Case> cases = {
+        {"run, Old.ini", "Old.ini", 1, false, false, false},
+        {"run, pending Old.ini.new", "Old.ini.new", 1, false, true, false},
+        {"restore, pending Old.ini.new", "Old.ini.new", 1, true, true, false},
+        {"restore, a new name", "dir/n1.jpg", 1, true, false, false},
+        {"restore, the kept files", "Old.ini.kept", 0, true, false, true},
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(dir);
+        fs::remove_all(prog);
+        fs::create_directory(dir);
+        fs::create_directory(prog);
+        // A history whose second pair cannot be restored (its old name is
+        // taken); a pair kept by a stopped restore, or a killed run's pending
+        // history that counts (its first file was renamed).
+        writeHistory({{"x.jpg", "y.jpg"}, {"b.jpg", "n1.jpg"}});
+        if (c.kept) {
+            writeBytes(prog / "Old.ini.kept", folderLine() + "k.jpg\r\n");
+            writeBytes(prog / "New.ini.kept", folderLine() + "kept.jpg\r\n");
+        }
+        if (c.pending) {
+            writeBytes(prog / "Old.ini.new", folderLine() + "p.jpg\r\n");
+            writeBytes(prog / "New.ini.new", folderLine() + "pending.jpg\r\n");
+        }
+        makeFiles({"a.jpg", "photo0.jpg", "b.jpg", "n1.jpg", "pending.jpg"});
+        std::map<std::string, std::string> history;
+        for (const auto& name : entries(prog)) {
+            history[name] = readBytes(prog / name);
+        }
+        const auto files = contents();
+        const std::string failingPath = std::string_view(c.file).starts_with("dir/")
+                                            ? utf8(dir / (c.file + 4))
+                                            : utf8(prog / c.file);
+        const fs::path shown = root / "shown";
+        const FixedRunInputs in = inputs({"a.jpg"});
         int looks = 0;
         const TraceResult r = traceCalls(
             [&] {
-                RecordingActions act;
-                RenameRun(in, act);
+                tavrinM::setMessageFunction(
+                    [&](const std::string& text) { writeBytes(shown, text); });
+                if (c.restore) {
+                    tavrinM::SetHistoryPaths();
+                    const RestoreResult result = RestoreNames();
+                    writeBytes(shown, result.path + "\n" + result.reason);
+                } else {
+                    RecordingActions act;
+                    RenameRun(in, act);
+                }
             },
-            [&](const SystemCall& c) {
-                const bool look = c.nr == SYS_newfstatat &&
-                                  (c.args[3] & AT_SYMLINK_NOFOLLOW) != 0 &&
-                                  childString(c.pid, c.args[1]) == oldPath;
-                return Verdict{false, look && ++looks == failing ? EIO : 0};
+            [&](const SystemCall& call) {
+                const bool look = call.nr == SYS_newfstatat &&
+                                  (call.args[3] & AT_SYMLINK_NOFOLLOW) != 0 &&
+                                  childString(call.pid, call.args[1]) == failingPath;
+                return Verdict{false, look && (++looks == c.failing || c.failing == 0) ? EIO : 0};
             });
         ASSERT_TRUE(r.traced);
-        EXPECT_EQ(oldIni(), oldBefore) << "look " << failing << " failed";
-        EXPECT_EQ(newIni(), newBefore) << "look " << failing << " failed";
-        EXPECT_THAT(entries(dir), ::testing::ElementsAre("a.jpg", "photo0.jpg"));
+        ASSERT_GE(looks, std::max(c.failing, 1)) << c.what; // the look was made
+        for (const auto& [name, bytes] : history) {
+            EXPECT_EQ(readBytes(prog / name), bytes) << name << ", " << c.what;
+        }
+        EXPECT_EQ(entries(prog).size(), history.size()) << c.what;
+        EXPECT_EQ(contents(), files) << c.what;
+        EXPECT_NE(readBytes(shown).find(failingPath + "\n" + std::strerror(EIO)), std::string::npos)
+            << readBytes(shown) << ", " << c.what;
     }
 }
 

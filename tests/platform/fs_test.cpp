@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <random>
 #include <sstream>
 
@@ -166,7 +168,125 @@ TEST_F(PlatformFs, FolderLockIsExclusive) {
     EXPECT_EQ(first.acquire((dir / "missing").string()).kind, Status::Kind::Failed);
 }
 
+// A leftover of a rename cut short goes only when proved the program's own:
+// a second name (never one name given twice), or a reservation holding the
+// mark, or an empty one while its aside name holds the proof and the file it
+// was taken for still has its name. Anything else stays as it is.
+TEST_F(PlatformFs, LeftoverGoesOnlyWhenProvedTheProgramsOwn) {
+    const std::string mark(reservationMark);
+    struct Case {
+        const char* what;
+        std::map<std::string, std::string> files; // name -> content; "=a.txt" links to a.txt
+        const char* leftover;
+        bool removed;
+    };
+    const std::vector<Case> cases = {
+        {"second name", {{"a.txt", "A"}, {"n.txt", "=a.txt"}}, "n.txt", true},
+        {"one name twice", {{"a.txt", "A"}}, "a.txt", false},
+        {"marked", {{"a.txt", "A"}, {"n.txt", mark}}, "n.txt", true},
+        {"empty", {{"a.txt", "A"}, {"n.txt", ""}}, "n.txt", false},
+        {"empty, proof aside", {{"a.txt", "A"}, {"n.txt", ""}, {"aside", mark}}, "n.txt", true},
+        {"empty, proof aside, renamed onto", {{"n.txt", ""}, {"aside", mark}}, "n.txt", false},
+        {"mark and more", {{"a.txt", "A"}, {"n.txt", mark + "x"}}, "n.txt", false},
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        const std::string leftover = path(c.leftover), other = path("a.txt");
+        if (c.files.count("n.txt") && c.files.at("n.txt") == "=a.txt") {
+            if (separator() != '/') {
+                continue; // the fallback renames that leave links are POSIX ones
+            }
+            write("a.txt", c.files.at("a.txt"));
+            fs::create_hard_link(dir / "a.txt", dir / "n.txt");
+        } else {
+            for (const auto& [name, content] : c.files) {
+                std::ofstream(name == "aside" ? fs::path(asidePath(leftover)) : dir / name,
+                              std::ios::binary)
+                    << content;
+            }
+        }
+        bool own = !c.removed, removed = !c.removed;
+        std::string failedPath;
+        EXPECT_TRUE(isOwnLeftover(leftover, other, own, failedPath).ok()) << c.what;
+        EXPECT_EQ(own, c.removed) << c.what;
+        EXPECT_TRUE(removeOwnLeftover(leftover, other, removed, failedPath).ok()) << c.what;
+        EXPECT_EQ(removed, c.removed) << c.what;
+        EXPECT_EQ(fs::exists(leftover), !c.removed || std::string(c.leftover) == "a.txt") << c.what;
+        if (c.files.count("a.txt")) {
+            EXPECT_EQ(read("a.txt"), c.files.at("a.txt")) << c.what;
+        }
+        EXPECT_FALSE(fs::exists(asidePath(leftover)) && c.removed) << c.what;
+    }
+}
+
+// What a removal cut short left aside: the program's own goes, a file of the
+// user's goes back to its name, or stays, reported, while that name is taken.
+TEST_F(PlatformFs, TidyingRemovesWhatIsOwnAndPutsAUsersFileBack) {
+    const std::string name = path("n.txt"), other = path("a.txt");
+    std::string failedPath;
+    std::ofstream(asidePath(name), std::ios::binary) << "theirs";
+    write("n.txt", "new");
+    const Status taken = tidyAsides(name, other, failedPath);
+    EXPECT_FALSE(taken.ok());
+    EXPECT_EQ(failedPath, asidePath(name));
+    EXPECT_EQ(read("n.txt"), "new");
+    fs::remove(dir / "n.txt");
+    EXPECT_TRUE(tidyAsides(name, other, failedPath).ok());
+    EXPECT_EQ(read("n.txt"), "theirs");
+    EXPECT_FALSE(fs::exists(asidePath(name)));
+    if (separator() == '/') {
+        // A second name of a file that has another, whichever pair left it.
+        fs::rename(dir / "n.txt", dir / "z.txt");
+        fs::create_hard_link(dir / "z.txt", asidePath(name));
+        EXPECT_TRUE(tidyAsides(name, other, failedPath).ok());
+        EXPECT_FALSE(fs::exists(dir / "n.txt"));
+        EXPECT_FALSE(fs::exists(asidePath(name)));
+        EXPECT_EQ(read("z.txt"), "theirs");
+    }
+}
+
 #ifndef _WIN32
+// A file saved under a name the program removes, between the look and the
+// removal (a program saving by a temporary file and a rename), is what is
+// moved aside, and it goes back: neither a leftover's removal nor the old name
+// of a link-then-unlink rename is ever unlinked by a name looked at before.
+TEST_F(PlatformFs, FileSavedOverANameBeingRemovedStays) {
+    const std::vector<std::pair<const char*, std::function<bool()>>> cases = {
+        {"marked leftover",
+         [this] {
+             bool removed = true;
+             std::string failedPath;
+             return removeOwnLeftover(path("n.txt"), path("a.txt"), removed, failedPath).ok() &&
+                    !removed;
+         }},
+        {"link, then unlink",
+         [this] {
+             detail::setRenameFallbackForTesting(detail::RenameFallback::Link);
+             return renameNoReplace(path("n.txt"), path("b.txt")).ok();
+         }},
+    };
+    for (const auto& [what, body] : cases) {
+        write("a.txt", "A");
+        write("n.txt", std::string(reservationMark));
+        write("saved.tmp", "saved meanwhile");
+        const tavrin::testing::TraceResult traced = tavrin::testing::runTraced(
+            [&body] { ::_exit(body() ? 0 : 1); },
+            [&, renames = 0](long, long nr) mutable {
+                if ((nr == SYS_rename || nr == SYS_renameat || nr == SYS_renameat2) &&
+                    ++renames == 1) {
+                    fs::rename(dir / "saved.tmp", dir / "n.txt");
+                }
+                return false;
+            });
+        ASSERT_TRUE(traced.traced);
+        EXPECT_EQ(read("n.txt"), "saved meanwhile") << what;
+        EXPECT_EQ(read("a.txt"), "A") << what;
+        EXPECT_FALSE(fs::exists(asidePath(path("n.txt")))) << what;
+    }
+    EXPECT_EQ(read("b.txt"), std::string(reservationMark)) << "renamed all the same";
+}
+
 // A folder whose file system gives no locks (NFS without a lock service) may
 // be shared with another machine: no lock, and the reason in Japanese.
 TEST_F(PlatformFs, FolderWithoutLocksIsRefused) {

@@ -198,6 +198,10 @@ void RestoreDialog::Command1_Click() {
         showMessage("変更履歴を書き換えられないため、復元を途中で止めました：" + where +
                     "\n元に戻していないファイルは変更履歴に残しました。");
         break;
+    case RestoreResult::Problem::LookFailed:
+        showMessage("ファイルを確かめられないため、復元を途中で止めました：" + where +
+                    "\n元に戻していないファイルは変更履歴に残しました。");
+        break;
     case RestoreResult::Problem::NotDeleted:
         showMessage("ファイルは元の名前に戻しましたが、変更履歴を削除できませんでした：" + where);
         break;
