@@ -115,11 +115,15 @@ struct RestoreResult {
 };
 
 // Gives every recorded file its old name back, last rename first, cutting
-// each pair off the history once it has been dealt with, so the history
-// always names exactly the pairs still to undo. Only plain names inside the
-// recorded folder are renamed. Pairs that cannot be restored stay in the
-// history; when none are left, both history files are deleted. One process
-// at a time: the history is locked for the whole pass.
+// each batch of pairs off the history once it has been dealt with, so the
+// history always names exactly the pairs still to undo. Only plain names
+// inside the recorded folder are renamed. Pairs that cannot be restored stay
+// in the history; when none are left, both history files are deleted. One
+// process at a time: the history is locked for the whole pass.
 RestoreResult RestoreNames();
+
+// Test-only: the restore's batches end after `pairs` pairs instead of after
+// a time, so that tests know where they end (0: by time again).
+void setRestoreBatchLimitForTesting(long pairs);
 
 } // namespace tavrin

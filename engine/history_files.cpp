@@ -40,9 +40,31 @@ const char* const msgNotCrLf = "行が CR LF で終わっていません";
 const char* const msgNoFolderLine = "フォルダーの行がありません";
 const char* const msgNewEndsEarly = "New.ini が Old.ini より先に終わっています";
 
-// The same pair: its folder and both names.
-bool samePair(const HistoryPair& a, const HistoryPair& b) {
-    return a.folder == b.folder && a.oldName == b.oldName && a.newName == b.newName;
+// Pair `i` of `a` and pair `k` of `b` are the same: the same folder and names.
+bool samePair(const HistoryPairs& a, std::size_t i, const HistoryPairs& b, std::size_t k) {
+    return a.oldName(i) == b.oldName(k) && a.newName(i) == b.newName(k) &&
+           a.folder(i) == b.folder(k);
+}
+
+// How many of the kept pairs, from the first kept, are no longer in Old.ini.
+// A batch's kept pairs are made durable before the batch is cut off Old.ini:
+// a restore stopped in between left them in both. They are the last kept,
+// added last pair first, so the last of them is the earliest in Old.ini, and
+// the others follow it there, among the batch's restored pairs.
+std::size_t keptNotInOld(const HistoryPairs& history, const HistoryPairs& kept) {
+    if (kept.empty()) {
+        return 0;
+    }
+    std::size_t k = kept.size();
+    for (std::size_t i = history.size(); i-- > 0;) {
+        if (samePair(history, i, kept, k - 1)) {
+            for (std::size_t j = i; j < history.size() && k > 0; ++j) {
+                k -= samePair(history, j, kept, k - 1) ? 1 : 0;
+            }
+            break;
+        }
+    }
+    return k;
 }
 
 // Two searches for one character each: find_first_of would search the set of
@@ -344,14 +366,9 @@ HistoryRead readCurrent() {
     if (!kept.ok) {
         return toRead(std::move(kept));
     }
-    // A pair is added to the kept files before it is cut off Old.ini: a restore
-    // stopped in between left it in both.
     auto& pairs = history.pairs;
-    if (!pairs.empty() && !kept.pairs.empty() &&
-        samePair(pairs[pairs.size() - 1], kept.pairs[kept.pairs.size() - 1])) {
-        pairs.removeLast();
-    }
-    for (std::size_t i = kept.pairs.size(); i-- > 0;) {
+    const std::size_t keptOnly = keptNotInOld(pairs, kept.pairs);
+    for (std::size_t i = keptOnly; i-- > 0;) {
         pairs.add(kept.pairs.folder(i), kept.pairs.oldName(i), kept.pairs.newName(i));
     }
     return toRead(std::move(history));

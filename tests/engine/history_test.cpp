@@ -202,18 +202,20 @@ TEST_F(HistoryTest, PendingFilesAreFinishedOnlyOverTheHistoryTheyWereMadeFrom) {
     }
 }
 
-// A restore killed between keeping a pair and cutting it off Old.ini left it in
-// both: it counts once, after the pairs still in Old.ini.
+// A restore killed between keeping a batch's pairs and cutting the batch off
+// Old.ini left them in both: each counts once, in file order. Here the batch
+// was c.txt to e.txt, of which d.txt was restored; f.txt was kept before.
 TEST_F(HistoryTest, KeptPairsOfAStoppedRestoreFollowTheHistory) {
     const std::string f = folderLine();
-    writeRaw(f + "a.txt\r\nb.txt\r\nc.txt\r\n", f + "n0.txt\r\nn1.txt\r\nn2.txt\r\n");
-    writeBytes(prog / "Old.ini.kept", f + "d.txt\r\nc.txt\r\n");
-    writeBytes(prog / "New.ini.kept", f + "n3.txt\r\nn2.txt\r\n");
-    EXPECT_THAT(olds(read()), ElementsAre("a.txt", "b.txt", "c.txt", "d.txt"));
-    makeFiles({"n0.txt", "n1.txt", "n2.txt", "n3.txt"});
+    writeRaw(f + "a.txt\r\nb.txt\r\nc.txt\r\nd.txt\r\ne.txt\r\n",
+             f + "n0.txt\r\nn1.txt\r\nn2.txt\r\nn3.txt\r\nn4.txt\r\n");
+    writeBytes(prog / "Old.ini.kept", f + "f.txt\r\ne.txt\r\nc.txt\r\n");
+    writeBytes(prog / "New.ini.kept", f + "n5.txt\r\nn4.txt\r\nn2.txt\r\n");
+    EXPECT_THAT(olds(read()), ElementsAre("a.txt", "b.txt", "c.txt", "d.txt", "e.txt", "f.txt"));
+    makeFiles({"n0.txt", "n1.txt", "n2.txt", "d.txt", "n4.txt", "n5.txt"});
     const RestoreResult r = RestoreNames();
-    EXPECT_EQ(r.restored, 4);
-    EXPECT_THAT(entries(dir), ElementsAre("a.txt", "b.txt", "c.txt", "d.txt"));
+    EXPECT_EQ(r.restored, 6);
+    EXPECT_THAT(entries(dir), ElementsAre("a.txt", "b.txt", "c.txt", "d.txt", "e.txt", "f.txt"));
     EXPECT_TRUE(entries(prog).empty());
 }
 
