@@ -260,11 +260,21 @@ platform::Status removeKept(const Files& f, std::string& failedPath) {
 // The second half of a replacement: the kept files go with the history they
 // belong to, then Old.ini.new takes its place, and the folder is made durable,
 // so that after a power cut the history is still the one just put in place.
+// Where the folder's file system may not keep its changes in order, what came
+// before is made durable before Old.ini is replaced: a power cut could keep
+// that move alone, and leave the new Old.ini beside the earlier New.ini or
+// the earlier history's kept files.
 platform::Status finishReplacing(const Files& f, std::string& failedPath) {
     if (auto s = removeKept(f, failedPath); !s.ok()) {
         return s;
     }
     failedPath = f.oldPath;
+    const std::string folder = platform::historyFolder();
+    if (!platform::keepsOrderWith(folder, folder)) {
+        if (auto s = syncFolder(); !s.ok()) {
+            return s;
+        }
+    }
     if (auto s = platform::replaceFile(f.oldPending, f.oldPath); !s.ok()) {
         return s;
     }
