@@ -39,6 +39,17 @@ platform::Status syncFolder() {
 const char* const msgNotCrLf = "行が CR LF で終わっていません";
 const char* const msgNoFolderLine = "フォルダーの行がありません";
 const char* const msgNewEndsEarly = "New.ini が Old.ini より先に終わっています";
+const char* const msgFoldersOutOfStep = "フォルダーの行が Old.ini と合っていません";
+
+HistoryLimits limits;
+
+std::string tooMany(const HistoryLimits& l) {
+    return "行が多すぎます（読めるのは " + std::to_string(l.lines) + " 行までです）";
+}
+
+std::string tooLong(const HistoryLimits& l) {
+    return "長すぎる行があります（1 行 " + std::to_string(l.lineBytes) + " バイトまでです）";
+}
 
 // Pair `i` of `a` and pair `k` of `b` are the same: the same folder and names.
 bool samePair(const HistoryPairs& a, std::size_t i, const HistoryPairs& b, std::size_t k) {
@@ -74,7 +85,7 @@ bool holdsLineBreak(std::string_view line) {
 }
 
 struct Lines : Parsed {
-    bool inStep = true; // same folder lines at the same places, and no extra New.ini lines
+    bool inStep = true; // every line with its partner, and no extra New.ini lines
     long nameLines = 0;
 };
 
@@ -89,7 +100,12 @@ Lines failed(const std::string& path, std::string reason) {
 // The reader's rules. A last line cut short by a killed writer is a name line
 // whose rename was never tried, and so is a last Old.ini line whose partner is
 // missing: both are left out. Anything else that does not fit is damage: the
-// first line must be a whole folder line, and every line ends in CR LF.
+// first line must be a whole folder line, every line ends in CR LF, New.ini
+// has the same folder lines as Old.ini at the same places (else the two are
+// not one history: a new Old.ini beside an earlier New.ini, say), and the
+// files keep within the limits. The folder lines are the lines of Old.ini
+// that read as folder lines (isFolderLine); a name never does, as it holds
+// no separator.
 // `kept` reads the kept files, where a partner that was never written ends
 // the list wherever it is (the pairs after it are still in Old.ini).
 Lines parseLines(int oldN, int newN, const std::string& oldPath, const std::string& newPath,
@@ -100,6 +116,9 @@ Lines parseLines(int oldN, int newN, const std::string& oldPath, const std::stri
     out.pairs.reserve(tf::size(oldN) + tf::size(newN));
     bool hasFolderLine = false;
     for (long line = 0; !tf::atEnd(oldN); ++line) {
+        if (line == limits.lines) {
+            return failed(oldPath, tooMany(limits));
+        }
         const std::uint64_t oldStart = tf::position(oldN);
         const std::uint64_t newStart = tf::position(newN);
         oldLine.clear();
@@ -122,6 +141,9 @@ Lines parseLines(int oldN, int newN, const std::string& oldPath, const std::stri
         }
         if (holdsLineBreak(oldLine)) {
             return failed(oldPath, msgNotCrLf);
+        }
+        if (oldLine.size() > limits.lineBytes) {
+            return failed(oldPath, tooLong(limits));
         }
         const bool folderLine = isFolderLine(oldLine);
         if (line == 0 && !folderLine) {
@@ -162,9 +184,14 @@ Lines parseLines(int oldN, int newN, const std::string& oldPath, const std::stri
         if (holdsLineBreak(newLine)) {
             return failed(newPath, msgNotCrLf);
         }
+        if (newLine.size() > limits.lineBytes) {
+            return failed(newPath, tooLong(limits));
+        }
+        if (folderLine ? newLine != oldLine : isFolderLine(newLine)) {
+            return failed(newPath, msgFoldersOutOfStep);
+        }
         if (folderLine) {
             folder = oldLine.substr(1);
-            out.inStep = out.inStep && newLine == oldLine;
         } else {
             out.pairs.add(folder, oldLine, newLine);
             out.starts.push_back({oldStart, newStart});
@@ -182,10 +209,10 @@ Lines parseLines(int oldN, int newN, const std::string& oldPath, const std::stri
 // restore stopped between deleting the two leaves Old.ini alone).
 Lines parseFiles(int oldN, int newN, const std::string& oldPath, const std::string& newPath,
                  bool kept = false, tf::Mode mode = tf::Mode::Input) {
-    if (auto s = tf::open(oldN, oldPath, mode); !s.ok()) {
+    if (auto s = tf::open(oldN, oldPath, mode, limits.fileBytes); !s.ok()) {
         return failed(oldPath, s.reason);
     }
-    const platform::Status newOpened = tf::open(newN, newPath, mode);
+    const platform::Status newOpened = tf::open(newN, newPath, mode, limits.fileBytes);
     Lines lines = parseLines(oldN, newN, oldPath, newPath, kept);
     // A kept New.ini that is there but cannot be read would leave its pairs
     // out, and they would be dropped as never written.
@@ -456,6 +483,7 @@ platform::Status NewHistory::start(const std::string& folder, std::string& faile
     if (auto s = writePending(f, folder, {}, failedPath); !s.ok()) {
         return s;
     }
+    lines_ = 1;
     if (oldThere) {
         return platform::Status::success();
     }
@@ -468,7 +496,7 @@ platform::Status NewHistory::start(const std::string& folder, std::string& faile
 }
 
 NewHistory::Place NewHistory::end() const {
-    return {tf::size(oldFile), tf::size(newFile)};
+    return {tf::size(oldFile), tf::size(newFile), lines_};
 }
 
 platform::Status NewHistory::add(const std::string& oldName, const std::string& newName) {
@@ -477,7 +505,16 @@ platform::Status NewHistory::add(const std::string& oldName, const std::string& 
     if (s.ok()) {
         s = tf::queueLine(newFile, newName);
     }
-    if (!s.ok()) {
+    // What the reader would refuse is never written: the run stops before it.
+    if (s.ok() && (lines_ == limits.lines || tf::size(oldFile) > limits.fileBytes ||
+                   tf::size(newFile) > limits.fileBytes)) {
+        s = platform::Status::failure("変更履歴がいっぱいです（1 ファイル " +
+                                      std::to_string(limits.fileBytes) + " バイト、" +
+                                      std::to_string(limits.lines) + " 行まで）");
+    }
+    if (s.ok()) {
+        ++lines_;
+    } else {
         tf::truncate(oldFile, before.oldSize);
         tf::truncate(newFile, before.newSize);
     }
@@ -506,6 +543,7 @@ platform::Status NewHistory::makeDurable(std::string& failedPath) {
 }
 
 platform::Status NewHistory::cutBack(Place place, std::string& failedPath) {
+    lines_ = place.lines;
     for (const auto& [number, size] :
          {std::pair{oldFile, place.oldSize}, std::pair{newFile, place.newSize}}) {
         platform::Status s = tf::truncate(number, size);
@@ -599,3 +637,15 @@ SyncFigures syncFigures() {
 }
 
 } // namespace tavrin::history
+
+namespace tavrin {
+
+HistoryLimits historyLimits() {
+    return history::limits;
+}
+
+void setHistoryLimitsForTesting(const HistoryLimits& limits) {
+    history::limits = limits;
+}
+
+} // namespace tavrin

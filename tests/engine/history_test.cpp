@@ -120,8 +120,10 @@ TEST_F(HistoryTest, DamagedHistoriesAreUnreadableAndKept) {
         const char* what;
         std::string oldBytes, newBytes;
         std::string failingFile;
+        HistoryLimits limits = {};
     };
     const std::string f = folderLine();
+    const std::string g = "-" + nativeFolder("/other/") + "\r\n";
     const std::string lf = "-" + utf8(dir) + sep() + "\n";
     const std::vector<Case> cases = {
         {"New.ini ends early", f + "a\r\nb\r\nc\r\n", f + "x\r\n", "New.ini"},
@@ -133,8 +135,24 @@ TEST_F(HistoryTest, DamagedHistoriesAreUnreadableAndKept) {
         {"folder line cut short", f.substr(0, f.size() - 3), f, "Old.ini"},
         {"a bare LF inside a line", f + "a\nb.jpg\r\n", f + "x.jpg\r\n", "Old.ini"},
         {"a bare CR in New.ini", f + "a.jpg\r\n", f + "x\r.jpg\r\n", "New.ini"},
+        // Old.ini of one run beside New.ini of another.
+        {"folder lines differ", f + "a.jpg\r\n", g + "x.jpg\r\n", "New.ini"},
+        {"a folder line in New.ini only", f + "a.jpg\r\nb.jpg\r\n", f + "x.jpg\r\n" + g, "New.ini"},
+        {"more lines than a history holds",
+         f + "a\r\nb\r\n",
+         f + "x\r\ny\r\n",
+         "Old.ini",
+         {.lines = 2}},
+        {"a file larger than a history",
+         f + "a.jpg\r\n",
+         f + "x.jpg\r\n",
+         "Old.ini",
+         {.fileBytes = f.size() + 6}},
+        {"a line longer than any path",
+         f + std::string(historyLimits().lineBytes + 1, 'a') + "\r\n", f + "x\r\n", "Old.ini"},
     };
     for (const auto& c : cases) {
+        setHistoryLimitsForTesting(c.limits);
         writeRaw(c.oldBytes, c.newBytes);
         const HistoryRead h = read();
         EXPECT_FALSE(h.ok) << c.what;
@@ -145,6 +163,13 @@ TEST_F(HistoryTest, DamagedHistoriesAreUnreadableAndKept) {
         EXPECT_EQ(oldIni(), c.oldBytes) << c.what;
         EXPECT_EQ(newIni(), c.newBytes) << c.what;
     }
+    setHistoryLimitsForTesting({});
+    // A sparse Old.ini far beyond the limit is refused by its size, unread.
+    writeRaw(f, f);
+    fs::resize_file(prog / "Old.ini", std::uintmax_t{1} << 32);
+    EXPECT_EQ(read().reason, "ファイルが大きすぎます（読めるのは 67108864 バイトまでです）");
+    EXPECT_EQ(RestoreNames().problem, RestoreResult::Problem::Unreadable);
+    EXPECT_EQ(fs::file_size(prog / "Old.ini"), std::uintmax_t{1} << 32);
     // Missing files: New.ini only matters while Old.ini names a file.
     writeRaw(f + "a\r\n", "");
     fs::remove(prog / "New.ini");

@@ -171,6 +171,7 @@ void TempFolder::TearDown() {
     platform::random::setFractionSourceForTesting({});
     setBatchLimitForTesting(0);
     setRestoreBatchLimitForTesting(0);
+    setHistoryLimitsForTesting({});
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(prog, ec)) {
         makeWritable(entry.path());
