@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <new>
 #include <unordered_set>
 
 namespace tavrin {
@@ -216,29 +217,37 @@ bool isUsableName(std::string_view name) {
            });
 }
 
-HistoryRead ReadHistory() {
-    return history::readCurrent();
+namespace {
+
+// Closes every history file a failed pass may have left open.
+void closeAll() {
+    for (const int number : {oldFile, newFile, oldKeptFile, newKeptFile}) {
+        tf::close(number);
+    }
 }
 
-RestoreResult RestoreNames() {
+void restoreNames(RestoreResult& result) {
     using namespace tavrinM;
-    RestoreResult result;
     platform::FolderLock lock;
     if (auto s = lock.acquire(platform::historyFolder()); !s.ok()) {
-        return withProblem(result, Problem::Refused, OldIniPath, s.reason);
+        result = withProblem(result, Problem::Refused, OldIniPath, s.reason);
+        return;
     }
     if (const HistoryRead current = history::readCurrent(); !current.ok) {
-        return withProblem(result, Problem::Unreadable, current.path, current.reason);
+        result = withProblem(result, Problem::Unreadable, current.path, current.reason);
+        return;
     }
     std::string failedPath;
     if (auto s = history::settle(true, failedPath); !s.ok()) {
-        return withProblem(result, Problem::Refused, failedPath, s.reason);
+        result = withProblem(result, Problem::Refused, failedPath, s.reason);
+        return;
     }
     bool cannotChange = false;
     const history::Parsed history = history::openForRestore(cannotChange);
     if (!history.ok) {
-        return withProblem(result, cannotChange ? Problem::Refused : Problem::Unreadable,
-                           history.path, history.reason);
+        result = withProblem(result, cannotChange ? Problem::Refused : Problem::Unreadable,
+                             history.path, history.reason);
+        return;
     }
 
     // Last rename first, so a file that took a name another had just left
@@ -322,7 +331,42 @@ RestoreResult RestoreNames() {
             result = withProblem(std::move(result), Problem::NotDeleted, path, s.reason);
         }
     }
+}
+
+} // namespace
+
+// A shortage of memory ends the reading or the pass with a failure, never the
+// program: the history files are closed again, and what is on disk stays a
+// history that can be read and restored.
+HistoryRead ReadHistory() {
+    try {
+        return history::readCurrent();
+    } catch (const std::exception& e) {
+        closeAll();
+        HistoryRead read;
+        read.ok = false;
+        read.path = tavrinM::OldIniPath;
+        read.reason = failureReason(e);
+        return read;
+    }
+}
+
+RestoreResult RestoreNames() {
+    RestoreResult result;
+    try {
+        restoreNames(result);
+    } catch (const std::exception& e) {
+        closeAll();
+        const bool started = result.restored > 0 || !result.failed.empty();
+        result = withProblem(std::move(result), started ? Problem::Stopped : Problem::Unreadable,
+                             tavrinM::OldIniPath, failureReason(e));
+    }
     return result;
+}
+
+std::string failureReason(const std::exception& e) {
+    return dynamic_cast<const std::bad_alloc*>(&e) != nullptr ? "メモリが足りません"
+                                                              : std::string(e.what());
 }
 
 void setRestoreBatchLimitForTesting(long pairs) {

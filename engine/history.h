@@ -143,6 +143,10 @@ struct RestoreResult {
 // process at a time: the history is locked for the whole pass.
 RestoreResult RestoreNames();
 
+// The words for an exception that ended an operation: a shortage of memory
+// in Japanese, anything else as it tells itself.
+std::string failureReason(const std::exception& e);
+
 // Test-only: the restore's batches end after `pairs` pairs instead of after
 // a time, so that tests know where they end (0: by time again).
 void setRestoreBatchLimitForTesting(long pairs);

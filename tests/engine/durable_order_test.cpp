@@ -584,4 +584,33 @@ TEST_F(RestoreOrderTest, FailedLookAtTheHistoryIsNotNoHistory) {
     }
 }
 
+// Memory that runs short while the history is read ends the reading and the
+// restore with a message, never the program, and leaves the history as it was.
+TEST_F(RestoreOrderTest, ShortageOfMemoryIsReportedAndTheHistoryKept) {
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "the address sanitizer needs more address space than the test leaves";
+#endif
+    std::vector<std::pair<std::string, std::string>> pairs;
+    for (int i = 0; i < 300000; ++i) {
+        pairs.emplace_back("f" + std::to_string(i) + ".jpg", "photo" + std::to_string(i) + ".jpg");
+    }
+    writeHistory(pairs);
+    const std::string oldBefore = oldIni(), result = utf8(root / "result");
+    ASSERT_TRUE(traceCalls(
+                    [&] {
+                        // Two MiB more than the child holds: not room for the history's 9 MB.
+                        const auto room = static_cast<rlim_t>(
+                            std::stol(readBytes("/proc/self/statm")) * ::sysconf(_SC_PAGESIZE) +
+                            (2 << 20));
+                        const rlimit limit{room, room};
+                        setrlimit(RLIMIT_AS, &limit);
+                        tavrinM::SetHistoryPaths();
+                        writeBytes(result, ReadHistory().reason + "|" + RestoreNames().reason);
+                    },
+                    [](const SystemCall&) { return Verdict{}; })
+                    .traced);
+    EXPECT_EQ(readBytes(result), "メモリが足りません|メモリが足りません");
+    EXPECT_EQ(oldIni(), oldBefore);
+}
+
 } // namespace
