@@ -1,4 +1,4 @@
-// restore_bench --pairs N [--dir D] [--rounds R]
+// restore_bench --pairs N [--dir D] [--rounds R] [--unrestorable]
 // Times the undo of a run of N renames and the confirmation that shows it, each
 // in a process of its own so that its peak memory is its own: creates N files,
 // renames them with the raw loop (which records each pair as a run does), then
@@ -7,7 +7,9 @@
 // and painted offscreen. Prints the best time of R rounds (default 1) and the
 // peak memory of each, with the processor time (user and system) each took,
 // which a busy machine disturbs less than the time, and last `restore ratio: X`
-// (restore over raw restore).
+// (restore over raw restore). With --unrestorable, last also the restore of
+// the same pairs once their folder was moved away, so that it keeps every
+// pair, and its ratio to the restore.
 #include "bench/raw_loop.h"
 #include "engine/history.h"
 #include "engine/tavrinM.h"
@@ -59,12 +61,13 @@ int measure(const std::string& what, const fs::path& root, long count, int argc,
     if (what == "raw") {
         const std::vector<std::string> names = fileNames(count);
         seconds = tavrin::bench::rawRestore(folder, names, prog.string());
-    } else if (what == "restore") {
+    } else if (what == "restore" || what == "kept") {
         const auto start = Clock::now();
         tavrinM::SetHistoryPaths();
         const tavrin::RestoreResult r = tavrin::RestoreNames();
-        if (r.problem == tavrin::RestoreResult::Problem::None && r.failed.empty() &&
-            r.restored == count) {
+        const long kept = what == "kept" ? count : 0;
+        if (r.problem == tavrin::RestoreResult::Problem::None &&
+            static_cast<long>(r.failed.size()) == kept && r.restored == count - kept) {
             seconds = std::chrono::duration<double>(Clock::now() - start).count();
         }
     } else if (what == "dialog") {
@@ -131,6 +134,7 @@ Measured inChild(const char* what, const fs::path& root, long count) {
 int main(int argc, char** argv) {
     long count = 1000000;
     int rounds = 1;
+    bool unrestorable = false;
     fs::path base = fs::temp_directory_path();
     std::string child;
     for (int i = 1; i < argc; ++i) {
@@ -140,10 +144,13 @@ int main(int argc, char** argv) {
             base = argv[++i];
         } else if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc) {
             rounds = std::max(1, std::atoi(argv[++i]));
+        } else if (std::strcmp(argv[i], "--unrestorable") == 0) {
+            unrestorable = true;
         } else if (std::strcmp(argv[i], "--measure") == 0 && i + 1 < argc) {
             child = argv[++i];
         } else {
-            std::fprintf(stderr, "usage: restore_bench --pairs N [--dir D] [--rounds R]\n");
+            std::fprintf(
+                stderr, "usage: restore_bench --pairs N [--dir D] [--rounds R] [--unrestorable]\n");
             return 2;
         }
     }
@@ -189,6 +196,17 @@ int main(int argc, char** argv) {
             fail("the raw restore failed");
         }
     }
+    Measured kept{};
+    if (unrestorable) {
+        // The folder moved away: every pair is kept, and the history holds them again.
+        renamed();
+        fs::rename(dir, root / "moved");
+        kept = inChild("kept", root, count);
+        fs::rename(root / "moved", dir);
+        if (tavrin::bench::rawRestore(folder, names, prog.string()) < 0) {
+            fail("the raw restore failed");
+        }
+    }
     fs::remove_all(root);
 
     std::printf("restore: %.2f s (processor %.2f s), peak %.0f MB\n", restore.seconds,
@@ -200,5 +218,11 @@ int main(int argc, char** argv) {
                 dialog.peakMB);
     std::printf("processor time ratio: %.3f\n", restore.cpuSeconds / raw.cpuSeconds);
     std::printf("restore ratio: %.3f\n", restore.seconds / raw.seconds);
+    if (unrestorable) {
+        std::printf("restore keeping every pair: %.2f s (processor %.2f s), peak %.0f MB; "
+                    "%.3f of the restore's time, %.3f of its processor time\n",
+                    kept.seconds, kept.cpuSeconds, kept.peakMB, kept.seconds / restore.seconds,
+                    kept.cpuSeconds / restore.cpuSeconds);
+    }
     return 0;
 }

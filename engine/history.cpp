@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <new>
 #include <unordered_set>
 
 namespace tavrin {
@@ -22,12 +23,14 @@ using Problem = RestoreResult::Problem;
 const char* const msgUnusable = "ファイル名として使えない名前です";
 const char* const msgUnpaired = "New.ini に対になる名前がありません";
 
-// How many pairs a restore renames before it makes them durable and cuts them
-// off together, at most, and for how long.
+// How many pairs a restore deals with before it makes them durable and cuts
+// them off together, at most, and for how long.
 constexpr long batchPairs = 4096;
 constexpr auto batchTime = std::chrono::milliseconds(16);
+long batchLimit = 0; // test-only: pairs per batch instead of the time
 
-// The kept files of one pass: the pairs it could not restore, in the order it met them.
+// The kept files of one pass: the pairs it could not restore, in the order it
+// met them. They are queued, then written and made durable with their batch.
 class KeptPairs {
 public:
     explicit KeptPairs(const history::Files& files) : files_(files) {}
@@ -35,8 +38,7 @@ public:
 
     bool any() const { return opened_; }
 
-    // Adds a pair and makes the kept files durable, so that the pair survives
-    // a power cut once it leaves Old.ini. `failedPath` names the file that failed.
+    // Queues a pair. The kept files are created, durably, with the first.
     platform::Status add(const HistoryPair& pair, std::string& failedPath) {
         failedPath = files_.oldKept;
         if (!opened_) {
@@ -54,18 +56,30 @@ public:
         }
         platform::Status s;
         if (pair.folder != folder_) {
-            s = writeBoth("-" + pair.folder, "-" + pair.folder);
+            s = queueBoth("-" + pair.folder, "-" + pair.folder);
             folder_ = s.ok() ? pair.folder : std::string();
         }
-        s = s.ok() ? writeBoth(pair.oldName, pair.newName) : s;
+        s = s.ok() ? queueBoth(pair.oldName, pair.newName) : s;
+        queued_ = queued_ || s.ok();
+        return s;
+    }
+
+    // Writes the queued pairs and makes them durable, so that they survive a
+    // power cut once they leave Old.ini: New.ini.kept first, so that
+    // Old.ini.kept never holds a pair whose partner a power cut could take.
+    platform::Status makeDurable(std::string& failedPath) {
+        if (!queued_) {
+            return platform::Status::success();
+        }
         for (const auto& [number, path] :
              {std::pair{newKeptFile, &files_.newKept}, std::pair{oldKeptFile, &files_.oldKept}}) {
-            if (s.ok()) {
-                failedPath = *path;
-                s = tf::sync(number);
+            failedPath = *path;
+            if (auto s = tf::sync(number); !s.ok()) {
+                return s;
             }
         }
-        return s;
+        queued_ = false;
+        return platform::Status::success();
     }
 
     void close() {
@@ -74,22 +88,26 @@ public:
     }
 
 private:
-    platform::Status writeBoth(const std::string& oldLine, const std::string& newLine) {
-        platform::Status s = tf::writeLine(oldKeptFile, oldLine);
-        return s.ok() ? tf::writeLine(newKeptFile, newLine) : s;
+    platform::Status queueBoth(const std::string& oldLine, const std::string& newLine) {
+        platform::Status s = tf::queueLine(oldKeptFile, oldLine);
+        return s.ok() ? tf::queueLine(newKeptFile, newLine) : s;
     }
 
     const history::Files& files_;
     bool opened_ = false;
+    bool queued_ = false;
     std::string folder_;
 };
 
 // Cuts a pair, and whatever follows it, off both history files, once the
 // renames of the pass are durable. Old.ini goes first: a New.ini line left
-// over at the end is ignored by the readers. Where a folder had to be synced
-// for that, the cut is synced too, so that no later rename into a name these
-// pairs freed can outlast it in a power cut.
-platform::Status cutOff(const history::PairStart& pair, history::UserFolders& folders,
+// over at the end is ignored by the readers. Its cut is made durable before
+// New.ini is cut where the history's file system may not keep the two cuts
+// in order (`ordered` false), as a power cut could then keep New.ini's alone
+// and leave Old.ini lines without partners; and where a folder had to be
+// synced for the batch, so that no later rename into a name these pairs
+// freed can outlast the cut.
+platform::Status cutOff(const history::PairStart& pair, history::UserFolders& folders, bool ordered,
                         std::string& failedPath) {
     bool synced = false;
     if (auto s = folders.makeDurable(failedPath, &synced); !s.ok()) {
@@ -97,7 +115,7 @@ platform::Status cutOff(const history::PairStart& pair, history::UserFolders& fo
     }
     failedPath = tavrinM::OldIniPath;
     platform::Status s = tf::truncate(oldFile, pair.oldStart);
-    if (s.ok() && synced) {
+    if (s.ok() && (synced || !ordered)) {
         s = tf::sync(oldFile);
     }
     if (!s.ok()) {
@@ -235,57 +253,75 @@ bool isUsableName(std::string_view name) {
            });
 }
 
-HistoryRead ReadHistory() {
-    return history::readCurrent();
+namespace {
+
+// Closes every history file a failed pass may have left open.
+void closeAll() {
+    for (const int number : {oldFile, newFile, oldKeptFile, newKeptFile}) {
+        tf::close(number);
+    }
 }
 
-RestoreResult RestoreNames() {
+void restoreNames(RestoreResult& result) {
     using namespace tavrinM;
-    RestoreResult result;
     platform::FolderLock lock;
     if (auto s = lock.acquire(platform::historyFolder()); !s.ok()) {
-        return withProblem(result, Problem::Refused, OldIniPath, s.reason);
+        result = withProblem(result, Problem::Refused, OldIniPath, s.reason);
+        return;
     }
     if (const HistoryRead current = history::readCurrent(); !current.ok) {
-        return withProblem(result, Problem::Unreadable, current.path, current.reason);
+        result = withProblem(result, Problem::Unreadable, current.path, current.reason);
+        return;
     }
     std::string failedPath;
     if (auto s = history::settle(true, failedPath); !s.ok()) {
-        return withProblem(result, Problem::Refused, failedPath, s.reason);
+        result = withProblem(result, Problem::Refused, failedPath, s.reason);
+        return;
     }
     bool cannotChange = false;
     const history::Parsed history = history::openForRestore(cannotChange);
     if (!history.ok) {
-        return withProblem(result, cannotChange ? Problem::Refused : Problem::Unreadable,
-                           history.path, history.reason);
+        result = withProblem(result, cannotChange ? Problem::Refused : Problem::Unreadable,
+                             history.path, history.reason);
+        return;
     }
 
     // Last rename first, so a file that took a name another had just left
-    // comes back right. Restored pairs are cut off in batches; a batch ends
-    // before a pair whose old name a pair of the batch has just freed, so
-    // that a pair left uncut by a kill still reads as restored, and at a pair
-    // that cannot be restored, which is kept and cut on its own.
+    // comes back right. Pairs go in batches: the batch's renames and the
+    // pairs it keeps (those it cannot restore) are made durable, then the
+    // whole batch is cut off the history at once. A batch ends before a pair
+    // whose old name a pair of the batch has just freed, so that a pair left
+    // uncut by a kill still reads as restored.
     const history::Files files = history::files();
     KeptPairs kept(files);
     history::UserFolders folders;
-    std::size_t uncut = 0; // the earliest restored pair not cut yet, when `anyUncut`
-    bool anyUncut = false;
-    std::unordered_set<std::string> freed; // the names the uncut pairs freed
+    const bool ordered =
+        platform::keepsOrderWith(platform::historyFolder(), platform::historyFolder());
+    std::size_t first = 0; // the batch's earliest pair, while `batchSize` > 0
     long batchSize = 0;
+    std::unordered_set<std::string> freed; // the names the batch's pairs freed
     auto batchStart = std::chrono::steady_clock::now();
-    const auto cutUncut = [&] {
-        if (!anyUncut) {
+    const auto cutBatch = [&] {
+        if (batchSize == 0) {
             return true;
         }
-        if (auto s = cutOff(history.starts[uncut], folders, failedPath); !s.ok()) {
+        platform::Status s = kept.makeDurable(failedPath);
+        if (s.ok()) {
+            s = cutOff(history.starts[first], folders, ordered, failedPath);
+        }
+        if (!s.ok()) {
             result = withProblem(std::move(result), Problem::Stopped, failedPath, s.reason);
             return false;
         }
-        anyUncut = false;
-        freed.clear();
         batchSize = 0;
+        freed.clear();
         batchStart = std::chrono::steady_clock::now();
         return true;
+    };
+    const auto batchFull = [&] {
+        return batchLimit > 0 ? batchSize >= batchLimit
+                              : batchSize >= batchPairs ||
+                                    std::chrono::steady_clock::now() - batchStart >= batchTime;
     };
     // Reused from pair to pair, so that the walk allocates little per pair.
     HistoryPair pair;
@@ -297,40 +333,32 @@ RestoreResult RestoreNames() {
         NewName = pair.newName;
         from.assign(FolderPath).append(NewName);
         to.assign(FolderPath).append(OldName);
-        if ((freed.count(platform::foldedKey(to)) != 0 || batchSize >= batchPairs ||
-             std::chrono::steady_clock::now() - batchStart >= batchTime) &&
-            !cutUncut()) {
+        if ((freed.count(platform::foldedKey(to)) != 0 || batchFull()) && !cutBatch()) {
             break;
         }
         const Outcome outcome = restoreOne(pair, from, to, reason, lookPath);
         if (outcome == Outcome::Restored) {
             folders.renamedIn(FolderPath);
             ++result.restored;
-            uncut = i;
-            anyUncut = true;
             freed.insert(platform::foldedKey(from));
-            ++batchSize;
-            continue;
-        }
-        if (!cutUncut()) {
+        } else if (outcome == Outcome::Stopped) {
+            // What the batch restored so far is cut off first: the history
+            // then names exactly the pairs still to undo.
+            if (cutBatch()) {
+                result = withProblem(std::move(result), Problem::LookFailed, lookPath, reason);
+            }
             break;
-        }
-        if (outcome == Outcome::Stopped) {
-            result = withProblem(std::move(result), Problem::LookFailed, lookPath, reason);
-            break;
-        }
-        if (auto s = kept.add(pair, failedPath); !s.ok()) {
+        } else if (auto s = kept.add(pair, failedPath); s.ok()) {
+            result.failed.push_back({pair, reason});
+        } else {
             result = withProblem(std::move(result), Problem::Stopped, failedPath, s.reason);
             break;
         }
-        result.failed.push_back({pair, reason});
-        if (auto s = cutOff(history.starts[i], folders, failedPath); !s.ok()) {
-            result = withProblem(std::move(result), Problem::Stopped, failedPath, s.reason);
-            break;
-        }
+        first = i;
+        ++batchSize;
     }
     if (result.problem == Problem::None) {
-        cutUncut();
+        cutBatch();
     }
     kept.close();
     tf::close(oldFile);
@@ -350,7 +378,46 @@ RestoreResult RestoreNames() {
             result = withProblem(std::move(result), Problem::NotDeleted, path, s.reason);
         }
     }
+}
+
+} // namespace
+
+// A shortage of memory ends the reading or the pass with a failure, never the
+// program: the history files are closed again, and what is on disk stays a
+// history that can be read and restored.
+HistoryRead ReadHistory() {
+    try {
+        return history::readCurrent();
+    } catch (const std::exception& e) {
+        closeAll();
+        HistoryRead read;
+        read.ok = false;
+        read.path = tavrinM::OldIniPath;
+        read.reason = failureReason(e);
+        return read;
+    }
+}
+
+RestoreResult RestoreNames() {
+    RestoreResult result;
+    try {
+        restoreNames(result);
+    } catch (const std::exception& e) {
+        closeAll();
+        const bool started = result.restored > 0 || !result.failed.empty();
+        result = withProblem(std::move(result), started ? Problem::Stopped : Problem::Unreadable,
+                             tavrinM::OldIniPath, failureReason(e));
+    }
     return result;
+}
+
+std::string failureReason(const std::exception& e) {
+    return dynamic_cast<const std::bad_alloc*>(&e) != nullptr ? "メモリが足りません"
+                                                              : std::string(e.what());
+}
+
+void setRestoreBatchLimitForTesting(long pairs) {
+    batchLimit = pairs;
 }
 
 } // namespace tavrin

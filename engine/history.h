@@ -4,6 +4,8 @@
 #include "platform/fs.h"
 
 #include <cstddef>
+#include <cstdint>
+#include <exception>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -88,12 +90,31 @@ bool isFolderLine(const std::string& oldLine);
 // as typed ones.
 bool isUsableName(std::string_view name);
 
+// What a history may hold, so that reading one takes bounded memory: about
+// four bytes for each byte of its two files and 32 for each line (the names
+// read, the file's bytes and where each pair begins). A history beyond them
+// is refused as damaged, and a run stops before it would write one.
+struct HistoryLimits {
+    // Each file: room for a run over two million files, or over a quarter of
+    // a million names of the longest length a file system takes (255 bytes).
+    std::uint64_t fileBytes = std::uint64_t{64} << 20;
+    long lines = 1L << 21;
+    // "-" and the longest path a system takes (32,767 UTF-16 units on
+    // Windows), read as UTF-8: at most three bytes a unit.
+    std::size_t lineBytes = 1 + 32767 * 3;
+};
+HistoryLimits historyLimits();
+// Test-only: other limits; HistoryLimits{} restores them.
+void setHistoryLimitsForTesting(const HistoryLimits& limits);
+
 // Reads the history at OldIniPath and NewIniPath (the caller has set them):
 // the pairs still to undo, in file order. A last pair that was not completely
 // written is left out: its rename was never tried. Missing files, lines that
 // do not end in CR LF, a first line that is not a folder line, a folder line
 // with a control character, a pair that names one file twice, unreadable
-// bytes and a New.ini that ends early are failures. Writes nothing.
+// bytes, folder lines out of step (New.ini must have the same folder lines
+// at the same places), a history beyond its limits and a New.ini that ends
+// early are failures, and so is a shortage of memory. Writes nothing.
 HistoryRead ReadHistory();
 
 struct RestoreFailure {
@@ -117,11 +138,19 @@ struct RestoreResult {
 };
 
 // Gives every recorded file its old name back, last rename first, cutting
-// each pair off the history once it has been dealt with, so the history
-// always names exactly the pairs still to undo. Only plain names inside the
-// recorded folder are renamed. Pairs that cannot be restored stay in the
-// history; when none are left, both history files are deleted. One process
-// at a time: the history is locked for the whole pass.
+// each batch of pairs off the history once it has been dealt with, so the
+// history always names exactly the pairs still to undo. Only plain names
+// inside the recorded folder are renamed. Pairs that cannot be restored stay
+// in the history; when none are left, both history files are deleted. One
+// process at a time: the history is locked for the whole pass.
 RestoreResult RestoreNames();
+
+// The words for an exception that ended an operation: a shortage of memory
+// in Japanese, anything else as it tells itself.
+std::string failureReason(const std::exception& e);
+
+// Test-only: the restore's batches end after `pairs` pairs instead of after
+// a time, so that tests know where they end (0: by time again).
+void setRestoreBatchLimitForTesting(long pairs);
 
 } // namespace tavrin

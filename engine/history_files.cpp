@@ -42,10 +42,43 @@ const char* const msgNoFolderLine = "フォルダーの行がありません";
 const char* const msgNewEndsEarly = "New.ini が Old.ini より先に終わっています";
 const char* const msgControlInFolder = "フォルダーの行に制御文字があります";
 const char* const msgSameNames = "元の名前と新しい名前が同じ行があります";
+const char* const msgFoldersOutOfStep = "フォルダーの行が Old.ini と合っていません";
 
-// The same pair: its folder and both names.
-bool samePair(const HistoryPair& a, const HistoryPair& b) {
-    return a.folder == b.folder && a.oldName == b.oldName && a.newName == b.newName;
+HistoryLimits limits;
+
+std::string tooMany(const HistoryLimits& l) {
+    return "行が多すぎます（読めるのは " + std::to_string(l.lines) + " 行までです）";
+}
+
+std::string tooLong(const HistoryLimits& l) {
+    return "長すぎる行があります（1 行 " + std::to_string(l.lineBytes) + " バイトまでです）";
+}
+
+// Pair `i` of `a` and pair `k` of `b` are the same: the same folder and names.
+bool samePair(const HistoryPairs& a, std::size_t i, const HistoryPairs& b, std::size_t k) {
+    return a.oldName(i) == b.oldName(k) && a.newName(i) == b.newName(k) &&
+           a.folder(i) == b.folder(k);
+}
+
+// How many of the kept pairs, from the first kept, are no longer in Old.ini.
+// A batch's kept pairs are made durable before the batch is cut off Old.ini:
+// a restore stopped in between left them in both. They are the last kept,
+// added last pair first, so the last of them is the earliest in Old.ini, and
+// the others follow it there, among the batch's restored pairs.
+std::size_t keptNotInOld(const HistoryPairs& history, const HistoryPairs& kept) {
+    if (kept.empty()) {
+        return 0;
+    }
+    std::size_t k = kept.size();
+    for (std::size_t i = history.size(); i-- > 0;) {
+        if (samePair(history, i, kept, k - 1)) {
+            for (std::size_t j = i; j < history.size() && k > 0; ++j) {
+                k -= samePair(history, j, kept, k - 1) ? 1 : 0;
+            }
+            break;
+        }
+    }
+    return k;
 }
 
 // Two searches for one character each: find_first_of would search the set of
@@ -55,7 +88,7 @@ bool holdsLineBreak(std::string_view line) {
 }
 
 struct Lines : Parsed {
-    bool inStep = true; // same folder lines at the same places, and no extra New.ini lines
+    bool inStep = true; // every line with its partner, and no extra New.ini lines
     long nameLines = 0;
     bool unreadable = false; // a file could not be opened or read: nothing is known of it
 };
@@ -79,7 +112,12 @@ bool holdsControl(std::string_view text) {
 // The reader's rules. A last line cut short by a killed writer is a name line
 // whose rename was never tried, and so is a last Old.ini line whose partner is
 // missing: both are left out. Anything else that does not fit is damage: the
-// first line must be a whole folder line, and every line ends in CR LF.
+// first line must be a whole folder line, every line ends in CR LF, New.ini
+// has the same folder lines as Old.ini at the same places (else the two are
+// not one history: a new Old.ini beside an earlier New.ini, say), and the
+// files keep within the limits. The folder lines are the lines of Old.ini
+// that read as folder lines (isFolderLine); a name never does, as it holds
+// no separator.
 // `kept` reads the kept files, where a partner that was never written ends
 // the list wherever it is (the pairs after it are still in Old.ini).
 Lines parseLines(int oldN, int newN, const std::string& oldPath, const std::string& newPath,
@@ -90,6 +128,9 @@ Lines parseLines(int oldN, int newN, const std::string& oldPath, const std::stri
     out.pairs.reserve(tf::size(oldN) + tf::size(newN));
     bool hasFolderLine = false;
     for (long line = 0; !tf::atEnd(oldN); ++line) {
+        if (line == limits.lines) {
+            return failed(oldPath, tooMany(limits));
+        }
         const std::uint64_t oldStart = tf::position(oldN);
         const std::uint64_t newStart = tf::position(newN);
         oldLine.clear();
@@ -112,6 +153,9 @@ Lines parseLines(int oldN, int newN, const std::string& oldPath, const std::stri
         }
         if (holdsLineBreak(oldLine)) {
             return failed(oldPath, msgNotCrLf);
+        }
+        if (oldLine.size() > limits.lineBytes) {
+            return failed(oldPath, tooLong(limits));
         }
         const bool folderLine = isFolderLine(oldLine);
         if (line == 0 && !folderLine) {
@@ -152,6 +196,12 @@ Lines parseLines(int oldN, int newN, const std::string& oldPath, const std::stri
         if (holdsLineBreak(newLine)) {
             return failed(newPath, msgNotCrLf);
         }
+        if (newLine.size() > limits.lineBytes) {
+            return failed(newPath, tooLong(limits));
+        }
+        if (folderLine ? newLine != oldLine : isFolderLine(newLine)) {
+            return failed(newPath, msgFoldersOutOfStep);
+        }
         // A folder that no run records, or a pair that names one file twice,
         // would make the restore take the user's file for a leftover of its own.
         if (folderLine && holdsControl(oldLine)) {
@@ -162,7 +212,6 @@ Lines parseLines(int oldN, int newN, const std::string& oldPath, const std::stri
         }
         if (folderLine) {
             folder = oldLine.substr(1);
-            out.inStep = out.inStep && newLine == oldLine;
         } else {
             out.pairs.add(folder, oldLine, newLine);
             out.starts.push_back({oldStart, newStart});
@@ -180,10 +229,10 @@ Lines parseLines(int oldN, int newN, const std::string& oldPath, const std::stri
 // restore stopped between deleting the two leaves Old.ini alone).
 Lines parseFiles(int oldN, int newN, const std::string& oldPath, const std::string& newPath,
                  bool kept = false, tf::Mode mode = tf::Mode::Input) {
-    if (auto s = tf::open(oldN, oldPath, mode); !s.ok()) {
+    if (auto s = tf::open(oldN, oldPath, mode, limits.fileBytes); !s.ok()) {
         return failed(oldPath, s.reason, true);
     }
-    const platform::Status newOpened = tf::open(newN, newPath, mode);
+    const platform::Status newOpened = tf::open(newN, newPath, mode, limits.fileBytes);
     Lines lines = parseLines(oldN, newN, oldPath, newPath, kept);
     // A kept New.ini that is there but cannot be read would leave its pairs
     // out, and they would be dropped as never written.
@@ -327,11 +376,21 @@ platform::Status removeKept(const Files& f, std::string& failedPath) {
 // The second half of a replacement: the kept files go with the history they
 // belong to, then Old.ini.new takes its place, and the folder is made durable,
 // so that after a power cut the history is still the one just put in place.
+// Where the folder's file system may not keep its changes in order, what came
+// before is made durable before Old.ini is replaced: a power cut could keep
+// that move alone, and leave the new Old.ini beside the earlier New.ini or
+// the earlier history's kept files.
 platform::Status finishReplacing(const Files& f, std::string& failedPath) {
     if (auto s = removeKept(f, failedPath); !s.ok()) {
         return s;
     }
     failedPath = f.oldPath;
+    const std::string folder = platform::historyFolder();
+    if (!platform::keepsOrderWith(folder, folder)) {
+        if (auto s = syncFolder(); !s.ok()) {
+            return s;
+        }
+    }
     if (auto s = platform::replaceFile(f.oldPending, f.oldPath); !s.ok()) {
         return s;
     }
@@ -442,14 +501,9 @@ HistoryRead readCurrent() {
     if (!kept.ok) {
         return toRead(std::move(kept));
     }
-    // A pair is added to the kept files before it is cut off Old.ini: a restore
-    // stopped in between left it in both.
     auto& pairs = history.pairs;
-    if (!pairs.empty() && !kept.pairs.empty() &&
-        samePair(pairs[pairs.size() - 1], kept.pairs[kept.pairs.size() - 1])) {
-        pairs.removeLast();
-    }
-    for (std::size_t i = kept.pairs.size(); i-- > 0;) {
+    const std::size_t keptOnly = keptNotInOld(pairs, kept.pairs);
+    for (std::size_t i = keptOnly; i-- > 0;) {
         pairs.add(kept.pairs.folder(i), kept.pairs.oldName(i), kept.pairs.newName(i));
     }
     return toRead(std::move(history));
@@ -541,6 +595,7 @@ platform::Status NewHistory::start(const std::string& folder, std::string& faile
     if (auto s = writePending(f, folder, {}, failedPath); !s.ok()) {
         return s;
     }
+    lines_ = 1;
     if (oldThere) {
         return platform::Status::success();
     }
@@ -553,7 +608,7 @@ platform::Status NewHistory::start(const std::string& folder, std::string& faile
 }
 
 NewHistory::Place NewHistory::end() const {
-    return {tf::size(oldFile), tf::size(newFile)};
+    return {tf::size(oldFile), tf::size(newFile), lines_};
 }
 
 platform::Status NewHistory::add(const std::string& oldName, const std::string& newName) {
@@ -562,7 +617,16 @@ platform::Status NewHistory::add(const std::string& oldName, const std::string& 
     if (s.ok()) {
         s = tf::queueLine(newFile, newName);
     }
-    if (!s.ok()) {
+    // What the reader would refuse is never written: the run stops before it.
+    if (s.ok() && (lines_ == limits.lines || tf::size(oldFile) > limits.fileBytes ||
+                   tf::size(newFile) > limits.fileBytes)) {
+        s = platform::Status::failure("変更履歴がいっぱいです（1 ファイル " +
+                                      std::to_string(limits.fileBytes) + " バイト、" +
+                                      std::to_string(limits.lines) + " 行まで）");
+    }
+    if (s.ok()) {
+        ++lines_;
+    } else {
         tf::truncate(oldFile, before.oldSize);
         tf::truncate(newFile, before.newSize);
     }
@@ -591,6 +655,7 @@ platform::Status NewHistory::makeDurable(std::string& failedPath) {
 }
 
 platform::Status NewHistory::cutBack(Place place, std::string& failedPath) {
+    lines_ = place.lines;
     for (const auto& [number, size] :
          {std::pair{oldFile, place.oldSize}, std::pair{newFile, place.newSize}}) {
         platform::Status s = tf::truncate(number, size);
@@ -684,3 +749,15 @@ SyncFigures syncFigures() {
 }
 
 } // namespace tavrin::history
+
+namespace tavrin {
+
+HistoryLimits historyLimits() {
+    return history::limits;
+}
+
+void setHistoryLimitsForTesting(const HistoryLimits& limits) {
+    history::limits = limits;
+}
+
+} // namespace tavrin

@@ -101,13 +101,15 @@ public:
     // nothing else has changed.
     platform::Status start(const std::string& folder, std::string& failedPath);
 
-    // Where the next pair begins in each file.
+    // Where the next pair begins in each file, and its line.
     struct Place {
         std::uint64_t oldSize = 0, newSize = 0;
+        long lines = 0;
     };
     Place end() const;
 
-    // Queues a pair; queues nothing when a name cannot be recorded.
+    // Queues a pair; queues nothing when a name cannot be recorded or the
+    // history would go beyond its limits (historyLimits()).
     platform::Status add(const std::string& oldName, const std::string& newName);
 
     // Writes the queued pairs and makes both files durable.
@@ -132,6 +134,7 @@ private:
 
     bool replaced_ = false;
     bool dropped_ = false;
+    long lines_ = 0; // in each file
 };
 
 // The user's folders where files were renamed since they were last made

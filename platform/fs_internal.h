@@ -3,6 +3,8 @@
 
 #include "platform/fs.h"
 
+#include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -51,8 +53,15 @@ FileHandle openForOutput(const std::string& path, Status* error);
 FileHandle openForUpdate(const std::string& path, Status* error);
 // Opens an existing file for reading.
 FileHandle openForInput(const std::string& path, Status* error);
-// Reads from the current position to the end of the file.
-Status readAll(FileHandle handle, std::string& content);
+// Reads from the current position to the end of the file. A file of more
+// than `limit` bytes is refused (tooLarge) by its size before it is read, and
+// so is one that grows beyond it while it is read.
+Status readAll(FileHandle handle, std::string& content,
+               std::uint64_t limit = std::numeric_limits<std::uint64_t>::max());
+inline Status tooLarge(std::uint64_t limit) {
+    return Status::failure("ファイルが大きすぎます（読めるのは " + std::to_string(limit) +
+                           " バイトまでです）");
+}
 // Hands `data` to the system in one write (more only if the system takes
 // part); `written` tells how much of it reached the file, also on a failure.
 Status writeAll(FileHandle handle, std::string_view data, std::size_t& written);

@@ -609,9 +609,17 @@ FileHandle openForInput(const std::string& path, Status* error) {
     return openFile(path, O_RDONLY, error);
 }
 
-Status readAll(FileHandle handle, std::string& content) {
+Status readAll(FileHandle handle, std::string& content, std::uint64_t limit) {
     const int fd = static_cast<int>(handle);
     content.clear();
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        return fromErrno(errno);
+    }
+    if (static_cast<std::uint64_t>(st.st_size) > limit) {
+        return tooLarge(limit);
+    }
+    content.reserve(static_cast<std::size_t>(st.st_size));
     char buf[65536];
     for (;;) {
         const ssize_t n = ::read(fd, buf, sizeof buf);
@@ -623,6 +631,10 @@ Status readAll(FileHandle handle, std::string& content) {
         }
         if (n == 0) {
             return Status::success();
+        }
+        if (static_cast<std::uint64_t>(n) > limit - content.size()) {
+            content.clear();
+            return tooLarge(limit);
         }
         content.append(buf, static_cast<std::size_t>(n));
     }

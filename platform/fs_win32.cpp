@@ -630,9 +630,17 @@ FileHandle openForInput(const std::string& path, Status* error) {
                     OPEN_EXISTING, error);
 }
 
-Status readAll(FileHandle handle, std::string& content) {
+Status readAll(FileHandle handle, std::string& content, std::uint64_t limit) {
     HANDLE file = reinterpret_cast<HANDLE>(handle);
     content.clear();
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file, &size)) {
+        return fromError(GetLastError());
+    }
+    if (static_cast<std::uint64_t>(size.QuadPart) > limit) {
+        return tooLarge(limit);
+    }
+    content.reserve(static_cast<std::size_t>(size.QuadPart));
     char buf[65536];
     for (;;) {
         DWORD n = 0;
@@ -641,6 +649,10 @@ Status readAll(FileHandle handle, std::string& content) {
         }
         if (n == 0) {
             return Status::success();
+        }
+        if (n > limit - content.size()) {
+            content.clear();
+            return tooLarge(limit);
         }
         content.append(buf, n);
     }

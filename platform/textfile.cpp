@@ -50,7 +50,7 @@ Status notOpen(int number) {
 
 } // namespace
 
-Status open(int number, const std::string& path, Mode mode) {
+Status open(int number, const std::string& path, Mode mode, std::uint64_t maxBytes) {
     Slot* slot = slotFor(number);
     if (slot == nullptr) {
         return Status::failure("bad file number " + std::to_string(number));
@@ -68,7 +68,7 @@ Status open(int number, const std::string& path, Mode mode) {
         return error;
     }
     if (mode != Mode::Output) {
-        if (Status read = detail::readAll(fresh.handle, fresh.content); !read.ok()) {
+        if (Status read = detail::readAll(fresh.handle, fresh.content, maxBytes); !read.ok()) {
             detail::closeHandle(fresh.handle);
             return read;
         }

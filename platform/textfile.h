@@ -7,6 +7,7 @@
 #include "platform/fs.h"
 
 #include <cstdint>
+#include <limits>
 #include <string>
 
 namespace tavrin::platform::textfile {
@@ -16,8 +17,10 @@ namespace tavrin::platform::textfile {
 enum class Mode { Output, Input, Update };
 
 // Opens `path` as file `number`; a link at `path` is refused, not followed. A
-// number that is open already cannot be opened again.
-Status open(int number, const std::string& path, Mode mode);
+// number that is open already cannot be opened again. Input and Update read
+// the whole file at once: one of more than `maxBytes` is refused unread.
+Status open(int number, const std::string& path, Mode mode,
+            std::uint64_t maxBytes = std::numeric_limits<std::uint64_t>::max());
 
 // Writes `utf8` and CR LF in one write, after any queued lines. Fails,
 // writing nothing, when the text cannot be represented in the history code

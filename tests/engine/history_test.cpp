@@ -120,8 +120,10 @@ TEST_F(HistoryTest, DamagedHistoriesAreUnreadableAndKept) {
         const char* what;
         std::string oldBytes, newBytes;
         std::string failingFile;
+        HistoryLimits limits = {};
     };
     const std::string f = folderLine();
+    const std::string g = "-" + nativeFolder("/other/") + "\r\n";
     const std::string lf = "-" + utf8(dir) + sep() + "\n";
     const std::vector<Case> cases = {
         {"New.ini ends early", f + "a\r\nb\r\nc\r\n", f + "x\r\n", "New.ini"},
@@ -133,8 +135,24 @@ TEST_F(HistoryTest, DamagedHistoriesAreUnreadableAndKept) {
         {"folder line cut short", f.substr(0, f.size() - 3), f, "Old.ini"},
         {"a bare LF inside a line", f + "a\nb.jpg\r\n", f + "x.jpg\r\n", "Old.ini"},
         {"a bare CR in New.ini", f + "a.jpg\r\n", f + "x\r.jpg\r\n", "New.ini"},
+        // Old.ini of one run beside New.ini of another.
+        {"folder lines differ", f + "a.jpg\r\n", g + "x.jpg\r\n", "New.ini"},
+        {"a folder line in New.ini only", f + "a.jpg\r\nb.jpg\r\n", f + "x.jpg\r\n" + g, "New.ini"},
+        {"more lines than a history holds",
+         f + "a\r\nb\r\n",
+         f + "x\r\ny\r\n",
+         "Old.ini",
+         {.lines = 2}},
+        {"a file larger than a history",
+         f + "a.jpg\r\n",
+         f + "x.jpg\r\n",
+         "Old.ini",
+         {.fileBytes = f.size() + 6}},
+        {"a line longer than any path",
+         f + std::string(historyLimits().lineBytes + 1, 'a') + "\r\n", f + "x\r\n", "Old.ini"},
     };
     for (const auto& c : cases) {
+        setHistoryLimitsForTesting(c.limits);
         writeRaw(c.oldBytes, c.newBytes);
         const HistoryRead h = read();
         EXPECT_FALSE(h.ok) << c.what;
@@ -145,6 +163,13 @@ TEST_F(HistoryTest, DamagedHistoriesAreUnreadableAndKept) {
         EXPECT_EQ(oldIni(), c.oldBytes) << c.what;
         EXPECT_EQ(newIni(), c.newBytes) << c.what;
     }
+    setHistoryLimitsForTesting({});
+    // A sparse Old.ini far beyond the limit is refused by its size, unread.
+    writeRaw(f, f);
+    fs::resize_file(prog / "Old.ini", std::uintmax_t{1} << 32);
+    EXPECT_EQ(read().reason, "ファイルが大きすぎます（読めるのは 67108864 バイトまでです）");
+    EXPECT_EQ(RestoreNames().problem, RestoreResult::Problem::Unreadable);
+    EXPECT_EQ(fs::file_size(prog / "Old.ini"), std::uintmax_t{1} << 32);
     // Missing files: New.ini only matters while Old.ini names a file.
     writeRaw(f + "a\r\n", "");
     fs::remove(prog / "New.ini");
@@ -202,18 +227,20 @@ TEST_F(HistoryTest, PendingFilesAreFinishedOnlyOverTheHistoryTheyWereMadeFrom) {
     }
 }
 
-// A restore killed between keeping a pair and cutting it off Old.ini left it in
-// both: it counts once, after the pairs still in Old.ini.
+// A restore killed between keeping a batch's pairs and cutting the batch off
+// Old.ini left them in both: each counts once, in file order. Here the batch
+// was c.txt to e.txt, of which d.txt was restored; f.txt was kept before.
 TEST_F(HistoryTest, KeptPairsOfAStoppedRestoreFollowTheHistory) {
     const std::string f = folderLine();
-    writeRaw(f + "a.txt\r\nb.txt\r\nc.txt\r\n", f + "n0.txt\r\nn1.txt\r\nn2.txt\r\n");
-    writeBytes(prog / "Old.ini.kept", f + "d.txt\r\nc.txt\r\n");
-    writeBytes(prog / "New.ini.kept", f + "n3.txt\r\nn2.txt\r\n");
-    EXPECT_THAT(olds(read()), ElementsAre("a.txt", "b.txt", "c.txt", "d.txt"));
-    makeFiles({"n0.txt", "n1.txt", "n2.txt", "n3.txt"});
+    writeRaw(f + "a.txt\r\nb.txt\r\nc.txt\r\nd.txt\r\ne.txt\r\n",
+             f + "n0.txt\r\nn1.txt\r\nn2.txt\r\nn3.txt\r\nn4.txt\r\n");
+    writeBytes(prog / "Old.ini.kept", f + "f.txt\r\ne.txt\r\nc.txt\r\n");
+    writeBytes(prog / "New.ini.kept", f + "n5.txt\r\nn4.txt\r\nn2.txt\r\n");
+    EXPECT_THAT(olds(read()), ElementsAre("a.txt", "b.txt", "c.txt", "d.txt", "e.txt", "f.txt"));
+    makeFiles({"n0.txt", "n1.txt", "n2.txt", "d.txt", "n4.txt", "n5.txt"});
     const RestoreResult r = RestoreNames();
-    EXPECT_EQ(r.restored, 4);
-    EXPECT_THAT(entries(dir), ElementsAre("a.txt", "b.txt", "c.txt", "d.txt"));
+    EXPECT_EQ(r.restored, 6);
+    EXPECT_THAT(entries(dir), ElementsAre("a.txt", "b.txt", "c.txt", "d.txt", "e.txt", "f.txt"));
     EXPECT_TRUE(entries(prog).empty());
 }
 

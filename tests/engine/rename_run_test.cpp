@@ -590,6 +590,18 @@ INSTANTIATE_TEST_SUITE_P(
                 "select first", "value 0", "clear boxes", "refresh"},
                {"c.jpg", "photo0.png"},
                {{"a.jpg", "photo0.png"}}},
+        // A history the reader would refuse is never written.
+        Ending{"HistoryFull",
+               {"a.jpg", "b.jpg", "c.jpg"},
+               {"a.jpg", "b.jpg", "c.jpg"},
+               [](FixedRunInputs&, RecordingActions&) { setHistoryLimitsForTesting({.lines = 3}); },
+               RunEnding::Stopped,
+               {"range 0 3", "value 1", "value 2",
+                "msg 変更を中断しました：c.jpg\n変更履歴がいっぱいです（1 ファイル 67108864 "
+                "バイト、3 行まで）\n途中までの変更は復元で元に戻せます。",
+                "select first", "value 0", "clear boxes", "refresh"},
+               {"c.jpg", "photo0.jpg", "photo1.jpg"},
+               {{"a.jpg", "photo0.jpg"}, {"b.jpg", "photo1.jpg"}}},
         Ending{"StoppedAtTheFirstFile",
                {"a.jpg"},
                {"gone.jpg", "a.jpg"},

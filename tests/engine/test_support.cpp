@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include "engine/history.h"
 #include "engine/tavrinM.h"
 #include "platform/codepage.h"
 #include "platform/fs.h"
@@ -169,6 +170,8 @@ void TempFolder::TearDown() {
     }
     platform::random::setFractionSourceForTesting({});
     setBatchLimitForTesting(0);
+    setRestoreBatchLimitForTesting(0);
+    setHistoryLimitsForTesting({});
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(prog, ec)) {
         makeWritable(entry.path());

@@ -143,6 +143,12 @@ TEST_F(TextFileTest, UpdateReadsLinesWithTheirPlacesAndCutsBack) {
     EXPECT_EQ(bytes(), "one\r\n"); // on disk at once
     tf::close(1);
     EXPECT_FALSE(tf::open(1, (dir / "missing").string(), tf::Mode::Update).ok());
+    // A file larger than the reader allows is refused unread.
+    EXPECT_EQ(tf::open(1, file, tf::Mode::Update, 4).reason,
+              "ファイルが大きすぎます（読めるのは 4 バイトまでです）");
+    EXPECT_FALSE(tf::isOpen(1));
+    ASSERT_TRUE(tf::open(1, file, tf::Mode::Input, 5).ok());
+    EXPECT_EQ(tf::size(1), 5u);
 }
 
 // No mode writes or reads through a link at the path.

@@ -669,7 +669,15 @@ void MainWindow::StrB_Click() {
     setRunLocks(true);
     WindowRun run(*this);
     const QPointer<MainWindow> self(this);
-    RenameRun(run, run);
+    try {
+        RenameRun(run, run);
+    } catch (const std::exception& e) {
+        // Memory ran short: the run's pairs are on record as after a killed
+        // run, so the undo finds what it renamed.
+        tavrinM::MsgText =
+            "変更を中断しました：" + failureReason(e) + "\n途中までの変更は復元で元に戻せます。";
+        tavrinM::ShowMsg();
+    }
     if (self) {
         setRunLocks(false);
     }
