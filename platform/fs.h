@@ -43,10 +43,11 @@ Status syncFolder(const std::string& folder);
 
 // True when `folder` and `other` are on one file system that journals its
 // metadata and, after a power cut, keeps its changes in the order they were
-// made: ext4 and XFS (one log committed in order) on Linux, NTFS on Windows.
-// Elsewhere (two file systems, FAT and exFAT, btrfs, whose fsync logs a file
-// ahead of earlier changes to other folders) a rename is durable only once
-// its folder is synced. A failed look answers false, which costs only syncs.
+// made: ext4 with a journal and XFS (one log committed in order) on Linux,
+// NTFS on Windows. Elsewhere (two file systems, ext2 and ext4 without a
+// journal, FAT and exFAT, btrfs, whose fsync logs a file ahead of earlier
+// changes to other folders) a rename is durable only once its folder is
+// synced. A failed look answers false, which costs only syncs.
 bool keepsOrderWith(const std::string& folder, const std::string& other);
 
 // Test-only: make keepsOrderWith answer `kept` (0 or 1) instead; -1 asks again.

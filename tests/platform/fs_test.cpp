@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -163,27 +164,79 @@ TEST_F(PlatformFs, FolderLockIsExclusive) {
     EXPECT_TRUE(second.acquire(dir.string()).ok());
     EXPECT_FALSE(first.acquire(dir.string()).ok());
     second.release();
-    EXPECT_EQ(first.acquire((dir / "missing").string()).kind, Status::Kind::Failed);
+    const Status missing = first.acquire((dir / "missing").string());
+    EXPECT_EQ(missing.kind, Status::Kind::Failed);
+    EXPECT_EQ(missing.reason.rfind("変更履歴をロックできません：", 0), 0u) << missing.reason;
 }
 
 #ifndef _WIN32
-// A folder whose file system gives no locks (NFS without a lock service) may
-// be shared with another machine: no lock, and the reason in Japanese.
-TEST_F(PlatformFs, FolderWithoutLocksIsRefused) {
+// A folder whose file system gives no locks (NFS without a lock service, some
+// FUSE ones) may be shared with another machine: no lock. Every refusal says
+// in Japanese that the history cannot be locked, and why.
+TEST_F(PlatformFs, LockFailuresAreExplainedInJapanese) {
     if (!tavrin::testing::canFailCalls) {
         GTEST_SKIP() << "a call can be made to fail on x86-64 only";
     }
-    const tavrin::testing::TraceResult r = tavrin::testing::traceCalls(
-        [this] {
-            FolderLock lock;
-            const Status s = lock.acquire(dir.string());
-            write("answer", lock.held() ? "held" : s.reason);
-        },
-        [](const tavrin::testing::SystemCall& c) {
-            return tavrin::testing::Verdict{false, c.nr == SYS_flock ? ENOLCK : 0};
-        });
-    ASSERT_TRUE(r.traced);
-    EXPECT_EQ(read("answer"), "このフォルダーのファイルシステムではロックを使えません");
+    const std::string noLocks = "このフォルダーのファイルシステムではロックを使えません";
+    struct Row {
+        long call;
+        int error;
+        std::string reason;
+    };
+    for (const Row& row :
+         {Row{SYS_flock, ENOLCK, noLocks}, Row{SYS_flock, EOPNOTSUPP, noLocks},
+          Row{SYS_flock, EINVAL, noLocks},
+          Row{SYS_flock, EIO, "変更履歴をロックできません：ディスクの読み書きに失敗しました"},
+          Row{SYS_openat, EACCES, "変更履歴をロックできません：アクセスが拒否されました"}}) {
+        const tavrin::testing::TraceResult r = tavrin::testing::traceCalls(
+            [this] {
+                FolderLock lock;
+                const Status s = lock.acquire(dir.string());
+                write("answer", lock.held() ? "held" : s.reason);
+            },
+            [&, failed = false](const tavrin::testing::SystemCall& c) mutable {
+                const bool fail = c.nr == row.call && !failed &&
+                                  (c.nr != SYS_openat ||
+                                   tavrin::testing::childString(c.pid, c.args[1]) == dir.string());
+                failed = failed || fail;
+                return tavrin::testing::Verdict{false, fail ? row.error : 0};
+            });
+        ASSERT_TRUE(r.traced);
+        EXPECT_EQ(read("answer"), row.reason) << std::strerror(row.error);
+    }
+}
+
+// The real look, never the tests' answer: no order between two file systems
+// (/tmp and /dev/shm), and on one ext4 only with a journal. ext2 and ext4
+// made without one report the same type as ext4. Made as loop devices where
+// this user may mount them.
+TEST_F(PlatformFs, OrderIsKeptOnlyWithinOneJournalledFileSystem) {
+    EXPECT_FALSE(keepsOrderWith(dir.string(), "/dev/shm"));
+    EXPECT_FALSE(keepsOrderWith("/dev/shm", dir.string()));
+    struct Made {
+        const char* mkfs;
+        bool kept;
+    };
+    for (const Made m : {Made{"mkfs.ext4 -q", true}, Made{"mkfs.ext4 -q -O ^has_journal", false},
+                         Made{"mkfs.ext2 -q", false}}) {
+        const fs::path image = dir / "fs.img", mounted = dir / "mnt";
+        fs::create_directories(mounted);
+        const std::string made = "truncate -s 16M '" + image.string() + "' && " + m.mkfs + " -F '" +
+                                 image.string() + "' >/dev/null 2>&1 && mount -o loop '" +
+                                 image.string() + "' '" + mounted.string() + "' 2>/dev/null";
+        if (std::system(made.c_str()) != 0) {
+            GTEST_SKIP() << "cannot make and mount a file system with " << m.mkfs
+                         << " (root, a loop device and e2fsprogs are needed)";
+        }
+        fs::create_directories(mounted / "a");
+        fs::create_directories(mounted / "b");
+        EXPECT_EQ(keepsOrderWith((mounted / "a").string(), (mounted / "b").string()), m.kept)
+            << m.mkfs;
+        // The same type on another device keeps no order with it.
+        EXPECT_FALSE(keepsOrderWith((mounted / "a").string(), dir.string())) << m.mkfs;
+        EXPECT_EQ(std::system(("umount '" + mounted.string() + "'").c_str()), 0);
+        fs::remove(image);
+    }
 }
 
 // Where a file system has neither RENAME_NOREPLACE nor hard links, the rename
