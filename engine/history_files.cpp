@@ -166,10 +166,12 @@ Lines parseFiles(int oldN, int newN, const std::string& oldPath, const std::stri
     const platform::Status newOpened = tf::open(newN, newPath, mode);
     Lines lines = parseLines(oldN, newN, oldPath, newPath, kept);
     // A kept New.ini that is there but cannot be read would leave its pairs
-    // out, and they would be dropped as never written.
-    if (lines.ok && !newOpened.ok() &&
-        (lines.nameLines > 0 ||
-         (kept && platform::entryKind(newPath) != platform::EntryKind::None))) {
+    // out, and they would be dropped as never written. One that could not be
+    // read seems to end early: the system's reason says why.
+    if (!newOpened.ok() &&
+        (lines.ok ? lines.nameLines > 0 ||
+                        (kept && platform::entryKind(newPath) != platform::EntryKind::None)
+                  : lines.path == newPath)) {
         lines = failed(newPath, newOpened.reason);
     }
     if (mode != tf::Mode::Update || !lines.ok) {

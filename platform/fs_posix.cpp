@@ -79,9 +79,10 @@ detail::FileHandle openFile(const std::string& path, int flags, Status* error) {
         return detail::invalidHandle;
     }
     struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const bool looked = ::fstat(fd, &st) == 0;
+    if (!looked || !S_ISREG(st.st_mode)) {
         if (error != nullptr) {
-            *error = Status::failure("通常のファイルではありません");
+            *error = looked ? Status::failure("通常のファイルではありません") : fromErrno(errno);
         }
         ::close(fd);
         return detail::invalidHandle;
