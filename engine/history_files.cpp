@@ -240,6 +240,7 @@ platform::Status removeKept(const Files& f, std::string& failedPath) {
 // The second half of a replacement: the kept files go with the history they
 // belong to, then Old.ini.new takes its place, and the folder is made durable,
 // so that after a power cut the history is still the one just put in place.
+// A history of an earlier run left in the other history folder goes too.
 platform::Status finishReplacing(const Files& f, std::string& failedPath) {
     if (auto s = removeKept(f, failedPath); !s.ok()) {
         return s;
@@ -248,7 +249,11 @@ platform::Status finishReplacing(const Files& f, std::string& failedPath) {
     if (auto s = platform::replaceFile(f.oldPending, f.oldPath); !s.ok()) {
         return s;
     }
-    return syncFolder();
+    if (auto s = syncFolder(); !s.ok()) {
+        return s;
+    }
+    platform::removeReplacedHistory();
+    return platform::Status::success();
 }
 
 // Moves pending files that count into place.

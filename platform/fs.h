@@ -131,6 +131,8 @@ inline constexpr std::string_view newHistoryName = "New.ini";
 inline constexpr std::string_view pendingSuffix = ".new";
 inline constexpr std::string_view keptSuffix = ".kept";
 inline constexpr std::string_view lockFileName = "Tavrin.lock"; // Windows
+// Which of two history folders holds the last run's history (historyFolder).
+inline constexpr std::string_view generationFileName = "Tavrin.generation";
 bool isProgramOwnFile(std::string_view name);
 
 // An exclusive hold on the history of one program folder, for one process at
@@ -166,10 +168,14 @@ void setProgramFolderForTesting(const std::string& folder);
 // chosen once per process: the program folder when this user can create a
 // file there, else the user's own folder for program data ($XDG_STATE_HOME/tavrin,
 // by default ~/.local/state/tavrin; %LOCALAPPDATA%\Tavrin on Windows), created
-// when chosen. A history left in the user's folder by an earlier run keeps
-// being used while the program folder holds none, so that it can be undone
-// after the program folder became writable.
+// when chosen. Where both hold a history, the folder of the last run's is
+// chosen while it is writable; where it is not, that history is first copied
+// into the other folder. A history a later run replaced is never chosen.
 std::string historyFolder();
+
+// Once a run's history has taken the place of the one before: removes, where
+// it can, the history a later run replaced in the other folder.
+void removeReplacedHistory();
 
 // The user's own folder for Tavrin's data; empty when the system names none.
 std::string userStateFolder();
