@@ -8,8 +8,10 @@
 // order with the history's, the folder is made durable before the history
 // relies on its renames: before a new history replaces the old, before a pair
 // takes a name a rename freed, before a restore cuts pairs off or deletes the
-// history; and kept pairs are durable before they leave Old.ini. Linux only:
-// the run and the restore are traced with ptrace.
+// history; and kept pairs, and the folder the kept files were made in, are
+// durable before a kept pair leaves Old.ini. The same watch follows runs and
+// restores in which one call fails. Linux only: the run and the restore are
+// traced with ptrace.
 #include "test_support.h"
 #include "traced_child.h"
 
