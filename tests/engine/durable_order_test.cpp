@@ -25,6 +25,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <map>
+#include <optional>
 #include <set>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -498,44 +499,31 @@ std::string targetOf(const SystemCall& c, Calls calls, const std::string& root) 
                : text.front() == '/' ? text
                                      : fdPath(dirFd) + "/" + text;
     };
-    std::string path;
-    switch (calls) {
-    case Calls::Look:
-        path = c.nr == SYS_newfstatat || c.nr == SYS_statx || c.nr == SYS_faccessat ||
-                       c.nr == SYS_faccessat2
-                   ? at(c.args[0], c.args[1])
-               : c.nr == SYS_fstat ? fdPath(c.args[0])
-               : c.nr == SYS_lstat || c.nr == SYS_stat || c.nr == SYS_access
-                   ? childString(c.pid, c.args[0])
-                   : "";
-        break;
-    case Calls::Read:
-        path = c.nr == SYS_read || c.nr == SYS_pread64 || c.nr == SYS_getdents64 ? fdPath(c.args[0])
-                                                                                 : "";
-        break;
-    case Calls::Write:
-        path = c.nr == SYS_write || c.nr == SYS_pwrite64 || c.nr == SYS_writev ? fdPath(c.args[0])
-                                                                               : "";
-        break;
-    case Calls::Sync:
-        path = c.nr == SYS_fdatasync || c.nr == SYS_fsync ? fdPath(c.args[0]) : "";
-        break;
-    case Calls::Cut:
-        path = c.nr == SYS_ftruncate  ? fdPath(c.args[0])
-               : c.nr == SYS_truncate ? childString(c.pid, c.args[0])
-                                      : "";
-        break;
-    case Calls::Rename:
-        path = c.nr == SYS_renameat2 || c.nr == SYS_renameat ? at(c.args[0], c.args[1])
-               : c.nr == SYS_rename                          ? childString(c.pid, c.args[0])
-                                                             : "";
-        break;
-    case Calls::Unlink:
-        path = c.nr == SYS_unlinkat ? at(c.args[0], c.args[1])
-               : c.nr == SYS_unlink ? childString(c.pid, c.args[0])
-                                    : "";
-        break;
-    }
+    // The older calls that take a path first, where the system has them.
+    std::optional<Calls> byPath;
+#ifdef SYS_stat
+    byPath = c.nr == SYS_stat || c.nr == SYS_lstat || c.nr == SYS_access ? Calls::Look
+             : c.nr == SYS_truncate                                      ? Calls::Cut
+             : c.nr == SYS_rename                                        ? Calls::Rename
+             : c.nr == SYS_unlink ? std::optional(Calls::Unlink)
+                                  : std::nullopt;
+#endif
+    const bool onFd = (calls == Calls::Look && c.nr == SYS_fstat) ||
+                      (calls == Calls::Read &&
+                       (c.nr == SYS_read || c.nr == SYS_pread64 || c.nr == SYS_getdents64)) ||
+                      (calls == Calls::Write &&
+                       (c.nr == SYS_write || c.nr == SYS_pwrite64 || c.nr == SYS_writev)) ||
+                      (calls == Calls::Sync && (c.nr == SYS_fdatasync || c.nr == SYS_fsync)) ||
+                      (calls == Calls::Cut && c.nr == SYS_ftruncate);
+    const bool atFolder =
+        (calls == Calls::Look && (c.nr == SYS_newfstatat || c.nr == SYS_statx ||
+                                  c.nr == SYS_faccessat || c.nr == SYS_faccessat2)) ||
+        (calls == Calls::Rename && (c.nr == SYS_renameat2 || c.nr == SYS_renameat)) ||
+        (calls == Calls::Unlink && c.nr == SYS_unlinkat);
+    const std::string path = onFd              ? fdPath(c.args[0])
+                             : atFolder        ? at(c.args[0], c.args[1])
+                             : byPath == calls ? childString(c.pid, c.args[0])
+                                               : std::string();
     return path.starts_with(root + "/") ? path : std::string();
 }
 
