@@ -240,9 +240,11 @@ std::string choose(Side& program, Side& state) {
         return last.folder;
     }
     // Nothing left to undo: beside the program again where it is writable.
+    // With no generation files there is nothing to write yet.
     Side& preferred = writable(program) ? program : state;
-    if (&preferred == &last) {
-        return last.folder;
+    if (&preferred == &last || preferred.generation == last.generation) {
+        writable(preferred); // makes the user's folder; a failure shows when it is written
+        return preferred.folder;
     }
     if (writable(last) && preferred.holds) {
         return last.folder; // a replaced history stays until a run replaces it

@@ -392,6 +392,14 @@ TEST_F(PlatformFs, HistoryFolderIsWhereTheLastRunsHistoryLies) {
                   false,
                   {"1", "2"}},
              Case{"both undone", "", "", {"1", "2"}, false, false, true, {"3", "2"}},
+             Case{"nothing, a read-only program folder",
+                  "",
+                  "",
+                  {"", ""},
+                  true,
+                  false,
+                  false,
+                  {"", ""}},
              Case{"a read-only program folder's",
                   "Old.ini",
                   "",
@@ -448,7 +456,7 @@ TEST_F(PlatformFs, HistoryFolderIsWhereTheLastRunsHistoryLies) {
             const fs::path file = fs::path(i == 0 ? "prog" : "state") / "Tavrin.generation";
             EXPECT_EQ(fs::exists(dir / file) ? read(file.string()) : "", c.after[i]) << c.label;
         }
-        if (c.readOnly && !c.inProgram && *c.inState == '\0') {
+        if (c.readOnly && *c.beside != '\0' && *c.inState == '\0') {
             EXPECT_EQ(read("state/Old.ini"), program + " history") << "copied, " << c.label;
         }
         // Nothing else is written, and a replaced history is left where it is.
