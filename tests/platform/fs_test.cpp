@@ -431,12 +431,13 @@ TEST_F(PlatformFs, HistoryFolderIsWhereTheLastRunsHistoryLies) {
         fs::create_directories(dir / "state");
         for (const auto& [folder, name] : {std::pair{program, c.beside}, {state, c.inState}}) {
             if (*name != '\0') {
-                write(fs::path(folder).filename() / name, folder + " history");
+                write((fs::path(folder).filename() / name).string(), folder + " history");
             }
         }
         for (int i = 0; i < 2; ++i) {
             if (*c.generations[i] != '\0') {
-                write(fs::path(i == 0 ? "prog" : "state") / "Tavrin.generation", c.generations[i]);
+                write((fs::path(i == 0 ? "prog" : "state") / "Tavrin.generation").string(),
+                      c.generations[i]);
             }
         }
         if (*c.beside != '\0' && *c.inState != '\0') {
