@@ -235,13 +235,19 @@ Lines parseFiles(int oldN, int newN, const std::string& oldPath, const std::stri
     const platform::Status newOpened = tf::open(newN, newPath, mode, limits.fileBytes);
     Lines lines = parseLines(oldN, newN, oldPath, newPath, kept);
     // A kept New.ini that is there but cannot be read would leave its pairs
-    // out, and they would be dropped as never written.
-    if (lines.ok && !newOpened.ok()) {
+    // out, and they would be dropped as never written. A New.ini that is there
+    // (or may be) but cannot be opened is unknown, not empty; one that is not
+    // there ends early. Either way the system's reason says why.
+    if (!newOpened.ok()) {
         platform::Status lookFailed;
-        const bool keptNewThere =
-            kept && platform::entryKind(newPath, &lookFailed) != platform::EntryKind::None;
-        if (lines.nameLines > 0 || keptNewThere || !lookFailed.ok()) {
-            lines = failed(newPath, lookFailed.ok() ? newOpened.reason : lookFailed.reason, true);
+        const bool newThere =
+            platform::entryKind(newPath, &lookFailed) != platform::EntryKind::None ||
+            !lookFailed.ok();
+        const bool needed =
+            lines.ok ? lines.nameLines > 0 || (kept && newThere) : lines.path == newPath;
+        if (needed) {
+            lines = failed(newPath, lookFailed.ok() ? newOpened.reason : lookFailed.reason,
+                           newThere);
         }
     }
     if (mode != tf::Mode::Update || !lines.ok) {
@@ -379,7 +385,8 @@ platform::Status removeKept(const Files& f, std::string& failedPath) {
 // Where the folder's file system may not keep its changes in order, what came
 // before is made durable before Old.ini is replaced: a power cut could keep
 // that move alone, and leave the new Old.ini beside the earlier New.ini or
-// the earlier history's kept files.
+// the earlier history's kept files. A history of an earlier run left in the
+// other history folder goes too.
 platform::Status finishReplacing(const Files& f, std::string& failedPath) {
     if (auto s = removeKept(f, failedPath); !s.ok()) {
         return s;
@@ -394,7 +401,11 @@ platform::Status finishReplacing(const Files& f, std::string& failedPath) {
     if (auto s = platform::replaceFile(f.oldPending, f.oldPath); !s.ok()) {
         return s;
     }
-    return syncFolder();
+    if (auto s = syncFolder(); !s.ok()) {
+        return s;
+    }
+    platform::removeReplacedHistory();
+    return platform::Status::success();
 }
 
 // Moves pending files that count into place.

@@ -43,10 +43,11 @@ Status syncFolder(const std::string& folder);
 
 // True when `folder` and `other` are on one file system that journals its
 // metadata and, after a power cut, keeps its changes in the order they were
-// made: ext4 and XFS (one log committed in order) on Linux, NTFS on Windows.
-// Elsewhere (two file systems, FAT and exFAT, btrfs, whose fsync logs a file
-// ahead of earlier changes to other folders) a rename is durable only once
-// its folder is synced. A failed look answers false, which costs only syncs.
+// made: ext4 with a journal and XFS (one log committed in order) on Linux,
+// NTFS on Windows. Elsewhere (two file systems, ext2 and ext4 without a
+// journal, FAT and exFAT, btrfs, whose fsync logs a file ahead of earlier
+// changes to other folders) a rename is durable only once its folder is
+// synced. A failed look answers false, which costs only syncs.
 bool keepsOrderWith(const std::string& folder, const std::string& other);
 
 // Test-only: make keepsOrderWith answer `kept` (0 or 1) instead; -1 asks again.
@@ -170,6 +171,8 @@ inline constexpr std::string_view newHistoryName = "New.ini";
 inline constexpr std::string_view pendingSuffix = ".new";
 inline constexpr std::string_view keptSuffix = ".kept";
 inline constexpr std::string_view lockFileName = "Tavrin.lock"; // Windows
+// Which of two history folders holds the last run's history (historyFolder).
+inline constexpr std::string_view generationFileName = "Tavrin.generation";
 bool isProgramOwnFile(std::string_view name);
 
 // An exclusive hold on the history of one program folder, for one process at
@@ -205,10 +208,14 @@ void setProgramFolderForTesting(const std::string& folder);
 // chosen once per process: the program folder when this user can create a
 // file there, else the user's own folder for program data ($XDG_STATE_HOME/tavrin,
 // by default ~/.local/state/tavrin; %LOCALAPPDATA%\Tavrin on Windows), created
-// when chosen. A history left in the user's folder by an earlier run keeps
-// being used while the program folder holds none, so that it can be undone
-// after the program folder became writable.
+// when chosen. Where both hold a history, the folder of the last run's is
+// chosen while it is writable; where it is not, that history is first copied
+// into the other folder. A history a later run replaced is never chosen.
 std::string historyFolder();
+
+// Once a run's history has taken the place of the one before: removes, where
+// it can, the history a later run replaced in the other folder.
+void removeReplacedHistory();
 
 // The user's own folder for Tavrin's data; empty when the system names none.
 std::string userStateFolder();

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +17,7 @@
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
@@ -155,9 +157,10 @@ detail::FileHandle openFile(const std::string& path, int flags, Status* error) {
         return detail::invalidHandle;
     }
     struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const bool looked = ::fstat(fd, &st) == 0;
+    if (!looked || !S_ISREG(st.st_mode)) {
         if (error != nullptr) {
-            *error = Status::failure("通常のファイルではありません");
+            *error = looked ? Status::failure("通常のファイルではありません") : fromErrno(errno);
         }
         ::close(fd);
         return detail::invalidHandle;
@@ -200,6 +203,61 @@ Status syncFolder(const std::string& folder) {
     return err == 0 || cannotSync(err) ? Status::success() : fromErrno(err);
 }
 
+namespace {
+
+// The text of a small file of the kernel's, without its line break; empty when
+// it cannot be read.
+std::string kernelText(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return {};
+    }
+    char buf[64];
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    ::close(fd);
+    std::string text(buf, n > 0 ? static_cast<std::size_t>(n) : 0);
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) {
+        text.pop_back();
+    }
+    return text;
+}
+
+// True when the ext2/3/4 file system on `device` has a journal that jbd2 runs.
+// ext2, and ext3 or ext4 made without a journal, report the same type as ext4
+// and keep no order. The kernel names the device as /sys/dev/block leads to;
+// its journal thread is in /sys/fs/ext4/<name>/journal_task ("<none>" without
+// one), and older kernels show only /proc/fs/jbd2/<name>-<inode>.
+bool runsAJournal(dev_t device) {
+    const std::string link =
+        "/sys/dev/block/" + std::to_string(major(device)) + ":" + std::to_string(minor(device));
+    char target[PATH_MAX];
+    const ssize_t n = ::readlink(link.c_str(), target, sizeof target);
+    if (n <= 0 || static_cast<std::size_t>(n) >= sizeof target) {
+        return false;
+    }
+    const std::string_view path(target, static_cast<std::size_t>(n));
+    const std::string name(path.substr(path.find_last_of('/') + 1));
+    const std::string task = kernelText("/sys/fs/ext4/" + name + "/journal_task");
+    if (!task.empty()) {
+        return std::all_of(task.begin(), task.end(), [](char c) { return c >= '0' && c <= '9'; });
+    }
+    DIR* jbd2 = ::opendir("/proc/fs/jbd2");
+    bool found = false;
+    while (jbd2 != nullptr && !found) {
+        const dirent* entry = ::readdir(jbd2);
+        if (entry == nullptr) {
+            break;
+        }
+        found = std::string_view(entry->d_name).starts_with(name + "-");
+    }
+    if (jbd2 != nullptr) {
+        ::closedir(jbd2);
+    }
+    return found;
+}
+
+} // namespace
+
 bool keepsOrderWith(const std::string& folder, const std::string& other) {
     if (orderKeptOverride != -1) {
         return orderKeptOverride == 1;
@@ -211,8 +269,9 @@ bool keepsOrderWith(const std::string& folder, const std::string& other) {
         return false;
     }
     // jbd2 and the XFS log commit every change in the order it was made, and a
-    // sync commits all that came before it.
-    return fsInfo.f_type == EXT4_SUPER_MAGIC || fsInfo.f_type == XFS_SUPER_MAGIC;
+    // sync commits all that came before it. Without a journal nothing is known.
+    return fsInfo.f_type == XFS_SUPER_MAGIC ||
+           (fsInfo.f_type == EXT4_SUPER_MAGIC && runsAJournal(a.st_dev));
 }
 
 void setOrderKeptForTesting(int kept) {
@@ -440,12 +499,44 @@ long nameLength(std::string_view utf8) {
     return static_cast<long>(utf8.size());
 }
 
+namespace {
+
+// Why the history could not be locked, in the user's language: the common
+// reasons in words of our own, the rarer ones in the system's.
+Status lockFailure(int err) {
+    const char* why = nullptr;
+    switch (err) {
+    case EIO:
+        why = "ディスクの読み書きに失敗しました";
+        break;
+    case EACCES:
+    case EPERM:
+        why = "アクセスが拒否されました";
+        break;
+    case ENOENT:
+    case ENOTDIR:
+        why = "フォルダーが見つかりません";
+        break;
+    case ENOMEM:
+    case EMFILE:
+    case ENFILE:
+        why = "システムの資源が足りません";
+        break;
+    default:
+        break;
+    }
+    return Status::failure(std::string("変更履歴をロックできません：") +
+                           (why != nullptr ? why : std::strerror(err)));
+}
+
+} // namespace
+
 Status FolderLock::acquire(const std::string& folder) {
     release();
     // The folder itself carries the lock: it is never replaced, and no file is left behind.
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
-        return fromErrno(errno);
+        return lockFailure(errno);
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int err = errno;
@@ -453,12 +544,14 @@ Status FolderLock::acquire(const std::string& folder) {
         if (err == EWOULDBLOCK) {
             return {Status::Kind::InUse, "ほかのプログラムが変更履歴を使っています"};
         }
-        // No lock service (NFS without one): another machine may share the
+        // No lock service (NFS without one) or none for this kind of file
+        // system (some FUSE ones): another machine or program may share the
         // folder, so nothing goes on without the lock.
-        if (err == ENOLCK) {
+        if (err == ENOLCK || err == EOPNOTSUPP || err == ENOTSUP || err == EINVAL ||
+            err == ENOSYS) {
             return Status::failure("このフォルダーのファイルシステムではロックを使えません");
         }
-        return fromErrno(err);
+        return lockFailure(err);
     }
     handle_ = fd;
     return Status::success();

@@ -432,7 +432,8 @@ Status FolderLock::acquire(const std::string& folder) {
         if (code == ERROR_SHARING_VIOLATION || (code == ERROR_ACCESS_DENIED && entryExists(path))) {
             return {Status::Kind::InUse, "ほかのプログラムが変更履歴を使っています"};
         }
-        return fromError(code);
+        // The system's words say why, in the user's language.
+        return Status::failure("変更履歴をロックできません：" + detail::systemMessage(code));
     }
     handle_ = reinterpret_cast<long long>(file);
     return Status::success();

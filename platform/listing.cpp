@@ -120,7 +120,11 @@ bool isProgramOwnFile(std::string_view name) {
             }
         }
     }
-    return sameLetters(name, lockFileName);
+    return sameLetters(name, lockFileName) ||
+           (name.size() >= generationFileName.size() &&
+            sameLetters(name.substr(0, generationFileName.size()), generationFileName) &&
+            (name.size() == generationFileName.size() ||
+             sameLetters(name.substr(generationFileName.size()), pendingSuffix)));
 }
 
 bool matchesPattern(std::string_view name, std::string_view pattern) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #ifndef __APPLE__
+#include <gio/gdesktopappinfo.h>
 #include <gio/gio.h>
 #endif
 
@@ -81,17 +82,55 @@ bool openInTextEditor(const std::string& file) {
     return spawnDetached({"open", "-t", file});
 }
 #else
+// The command line of a desktop entry that opens `file`: its Exec key split
+// as the shell would, the file in place of its field code, the codes that name
+// the entry itself left out. False for an editor that needs a terminal.
+bool editorCommand(GAppInfo* app, const std::string& file, std::vector<std::string>& args) {
+    if (!G_IS_DESKTOP_APP_INFO(app) ||
+        g_desktop_app_info_get_boolean(G_DESKTOP_APP_INFO(app), "Terminal"))
+        return false;
+    const char* exec = g_app_info_get_commandline(app);
+    int argc = 0;
+    char** argv = nullptr;
+    if (exec == nullptr || !g_shell_parse_argv(exec, &argc, &argv, nullptr))
+        return false;
+    GFile* target = g_file_new_for_path(file.c_str());
+    char* uri = g_file_get_uri(target);
+    for (int i = 0; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "%f" || arg == "%F" || arg == "%u" || arg == "%U") {
+            args.push_back(arg[1] == 'f' || arg[1] == 'F' ? file : std::string(uri));
+        } else if (arg.size() != 2 || arg[0] != '%' || arg == "%%") {
+            for (auto at = arg.find("%%"); at != std::string::npos; at = arg.find("%%", at + 1))
+                arg.erase(at, 1);
+            args.push_back(arg);
+        }
+    }
+    g_free(uri);
+    g_object_unref(target);
+    g_strfreev(argv);
+    return !args.empty();
+}
+
 // Opens `file` in the desktop's default application for text files, chosen as
-// the file manager chooses it; GIO starts an editor that needs a terminal in one.
+// the file manager chooses it. Started by us, so that an editor that cannot
+// run is known (GIO's own launch reports one as started); GIO starts one that
+// needs a terminal in one.
 bool openInTextEditor(const std::string& file) {
     GAppInfo* app = g_app_info_get_default_for_type("text/plain", FALSE);
     if (app == nullptr)
         return false;
-    GFile* target = g_file_new_for_path(file.c_str());
-    GList* files = g_list_append(nullptr, target);
-    const bool started = g_app_info_launch(app, files, nullptr, nullptr);
-    g_list_free(files);
-    g_object_unref(target);
+    std::vector<std::string> args;
+    bool started = false;
+    if (editorCommand(app, file, args)) {
+        started = spawnDetached(args);
+    } else {
+        GFile* target = g_file_new_for_path(file.c_str());
+        GList* files = g_list_append(nullptr, target);
+        started = g_app_info_launch(app, files, nullptr, nullptr);
+        g_list_free(files);
+        g_object_unref(target);
+    }
     g_object_unref(app);
     return started;
 }

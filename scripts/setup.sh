@@ -11,6 +11,7 @@ packages=(
     libglib2.0-dev qt6-translations-l10n
     fonts-ipafont-gothic fontconfig
     dpkg-dev file
+    e2fsprogs mount # the platform tests make ext2 and ext4 file systems to mount
     "$@"
 )
 

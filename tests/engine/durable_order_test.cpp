@@ -8,8 +8,10 @@
 // order with the history's, the folder is made durable before the history
 // relies on its renames: before a new history replaces the old, before a pair
 // takes a name a rename freed, before a restore cuts pairs off or deletes the
-// history; and kept pairs are durable before they leave Old.ini. Linux only:
-// the run and the restore are traced with ptrace.
+// history; and kept pairs, and the folder the kept files were made in, are
+// durable before a kept pair leaves Old.ini. The same watch follows runs and
+// restores in which one call fails. Linux only: the run and the restore are
+// traced with ptrace.
 #include "test_support.h"
 #include "traced_child.h"
 
@@ -23,6 +25,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <map>
+#include <optional>
 #include <set>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -45,6 +48,9 @@ public:
             const std::string path = childString(c.pid, arg(1));
             if (folderOf(path) == prog_ && (arg(2) & O_CREAT) != 0) {
                 lastCreate_ = c.call;
+                if (path.ends_with(".kept")) {
+                    lastKeptCreate_ = c.call;
+                }
             }
         } else if (c.nr == SYS_write) {
             if (File* f = file(c.pid, arg(0))) {
@@ -52,7 +58,7 @@ public:
                 f->written += bytes;
                 checkDurableLines(c);
                 for (const std::string& name : linesOf(bytes)) {
-                    if (freed_.count(name) != 0 && !f->old && !f->kept) {
+                    if (freed_.count(name) != 0 && !f->old && !f->kept && !restoring) {
                         fault(c, "recorded " + name + ", freed by a rename not yet durable");
                     }
                 }
@@ -66,8 +72,12 @@ public:
                     fault(c, "cut New.ini before the cut of Old.ini was durable");
                 }
                 oldCutPending_ = oldCutPending_ || (f->old && !f->kept);
-                if (f->old && !f->kept) {
+                // A run cuts off only pairs whose renames never happened.
+                if (f->old && !f->kept && restoring) {
                     checkReliedOn(c, "cut the history");
+                    if (lastFolderSync_ < lastKeptCreate_) {
+                        fault(c, "cut the history before the kept files' folder was durable");
+                    }
                     for (const auto& [fd, k] : files_) {
                         if (k.kept && k.durable != k.written) {
                             fault(c, "cut the history before the kept pairs were durable");
@@ -83,6 +93,7 @@ public:
             if (path == prog_ + "/Old.ini" || path == prog_ + "/New.ini") {
                 checkReliedOn(c, "deleted the history");
             }
+            held_.erase(path); // what a deleted file held is read by no one
         } else if (c.nr == SYS_fdatasync || c.nr == SYS_fsync) {
             if (File* f = file(c.pid, arg(0))) {
                 f->durable = f->written;
@@ -100,8 +111,8 @@ public:
         } else if (c.nr == SYS_close) {
             // The restore's cuts need no sync where the history is written no more.
             if (const File* f = file(c.pid, arg(0));
-                f != nullptr && f->durable != f->written && !restoring) {
-                fault(c, "a history file was closed with lines that were not durable");
+                f != nullptr && f->durable != f->written && !restoring && !f->syncFailed) {
+                hold(c, *f, "a history file was closed with lines that were not durable");
             }
             files_.erase(arg(0));
         } else if (renamePaths(c, from, to)) {
@@ -110,8 +121,10 @@ public:
                 if (!restoring) {
                     checkRename(c, from.substr(dir_.size() + 1), to.substr(dir_.size() + 1));
                 }
-                // At its entry: a rename whose file is not there will fail.
-                if (fs::exists(fs::symlink_status(u8(from)))) {
+                // At its entry: a rename whose file is not there, or whose new
+                // name is taken, will fail.
+                if (fs::exists(fs::symlink_status(u8(from))) &&
+                    !fs::exists(fs::symlink_status(u8(to)))) {
                     lastUserRename_ = c.call;
                     if (twoDisks_) {
                         freed_.insert(from.substr(dir_.size() + 1));
@@ -119,9 +132,19 @@ public:
                 }
             } else if (folderOf(from) == prog_) {
                 lastMove_ = c.call;
-                if (to == prog_ + "/Old.ini") {
+                // A restore only writes back the pairs it has not cut off.
+                if (to == prog_ + "/Old.ini" && !restoring) {
                     checkReliedOn(c, "replaced the earlier history");
                 }
+            }
+        }
+    }
+
+    // A call that failed and did nothing: a history file it was to make durable cannot be.
+    void failed(const SystemCall& c) {
+        if (c.nr == SYS_fdatasync || c.nr == SYS_fsync) {
+            if (File* f = file(c.pid, c.args[0])) {
+                f->syncFailed = true;
             }
         }
     }
@@ -131,16 +154,27 @@ public:
         if (lastMove_ == 0 || lastFolderSync_ < lastMove_) {
             faults.push_back("the folder was not made durable after the history was moved there");
         }
+        settle();
+    }
+
+    // The faults in what files held, of the files that were not deleted again.
+    void settle() {
+        for (auto& [path, held] : held_) {
+            faults.insert(faults.end(), held.begin(), held.end());
+        }
+        held_.clear();
     }
 
     std::vector<std::string> faults;
+    std::set<std::string> gone; // listed files that are not there: their pairs never count
     long renames = 0, fileSyncs = 0, keptSyncs = 0, userSyncs = 0;
     bool restoring = false;
 
 private:
     struct File {
         bool old = false, kept = false;
-        std::string written, durable;
+        bool syncFailed = false; // what could not be made durable is reported instead
+        std::string path, written, durable;
     };
 
     // On two disks, the history relies on the renames in the user's folder
@@ -187,6 +221,7 @@ private:
             return nullptr;
         }
         File& f = files_[fd];
+        f.path = path;
         f.old = name.starts_with("Old");
         f.kept = name.ends_with(".kept");
         return &f;
@@ -196,6 +231,12 @@ private:
         faults.push_back("call " + std::to_string(c.call) + ": " + what);
     }
 
+    // A fault in what `f` holds, which matters only if it is not deleted
+    // again (the pending files of a run that renamed nothing).
+    void hold(const SystemCall& c, const File& f, const std::string& what) {
+        held_[f.path].push_back("call " + std::to_string(c.call) + ": " + what);
+    }
+
     // What a power cut leaves of a file is what was made durable or, since
     // the system writes back when it likes, what was written since. Whichever
     // it is, Old.ini must not have a line whose partner New.ini lacks, or the
@@ -203,6 +244,7 @@ private:
     void checkDurableLines(const SystemCall& c) {
         std::size_t oldMost = 0, newLeast = 0;
         bool newSeen = false;
+        const File* old = nullptr;
         for (const auto& [fd, f] : files_) {
             if (f.kept) {
                 continue;
@@ -210,6 +252,7 @@ private:
             const std::size_t durable = linesOf(f.durable).size();
             const std::size_t written = linesOf(f.written).size();
             if (f.old) {
+                old = &f;
                 oldMost = std::max(durable, written);
             } else {
                 newLeast = newSeen ? std::min(newLeast, std::min(durable, written))
@@ -218,7 +261,7 @@ private:
             }
         }
         if (oldMost > newLeast) {
-            fault(c, "Old.ini could outlast a power cut with more lines than New.ini");
+            hold(c, *old, "Old.ini could outlast a power cut with more lines than New.ini");
         }
     }
 
@@ -258,8 +301,9 @@ private:
         }
         // From this pair on, nothing was renamed yet: none names a taken name.
         for (std::size_t i = k; i < oldLines.size() && i < newLines.size(); ++i) {
-            if (fs::exists(fs::symlink_status(u8(dir_ + "/" + newLines[i]))) ||
-                !fs::exists(u8(dir_ + "/" + oldLines[i]))) {
+            if (gone.count(oldLines[i]) == 0 &&
+                (fs::exists(fs::symlink_status(u8(dir_ + "/" + newLines[i]))) ||
+                 !fs::exists(u8(dir_ + "/" + oldLines[i])))) {
                 fault(c, "at the rename of " + oldName + ", the pair " + oldLines[i] + " -> " +
                              newLines[i] + " on record would not count as restored");
             }
@@ -270,7 +314,8 @@ private:
     std::string dir_, prog_;
     std::map<std::uint64_t, File> files_; // history files by descriptor
     std::set<std::string> freed_;         // on two disks: old names of renames not yet durable
-    long lastCreate_ = 0, lastFolderSync_ = 0, lastMove_ = 0;
+    std::map<std::string, std::vector<std::string>> held_; // faults in what a file held
+    long lastCreate_ = 0, lastKeptCreate_ = 0, lastFolderSync_ = 0, lastMove_ = 0;
     long lastUserRename_ = 0, lastUserSync_ = 0;
     bool oldCutPending_ = false; // Old.ini was cut since it was last made durable
 };
@@ -418,6 +463,7 @@ TEST_F(RestoreOrderTest, CutsNothingBeforeItsRenamesAndKeptPairsAreDurable) {
             });
         platform::setOrderKeptForTesting(-1);
         ASSERT_TRUE(r.traced);
+        watch.settle();
         EXPECT_THAT(watch.faults, ::testing::IsEmpty()) << twoDisks;
         EXPECT_EQ(watch.userSyncs > 0, twoDisks);
         // Each kept file is made durable once for each batch that keeps a pair.
@@ -427,89 +473,6 @@ TEST_F(RestoreOrderTest, CutsNothingBeforeItsRenamesAndKeptPairsAreDurable) {
         EXPECT_TRUE(fs::exists(dir / "photo40.jpg") && !fs::exists(dir / "photo0.jpg"));
     }
 }
-
-// A history file that cannot be made durable stops the run before the batch
-// it holds is renamed; the history again names exactly the files renamed.
-struct SyncFails {
-    const char* label;
-    long failing; // which fdatasync fails: the start makes two, each batch two more
-    RunEnding ending;
-    long renamed;
-    std::string message; // "<prog>" for the program folder, "<error>" for the reason
-};
-
-void PrintTo(const SyncFails& f, std::ostream* os) {
-    *os << f.label;
-}
-
-class SyncFailsTest : public TempFolder, public ::testing::WithParamInterface<SyncFails> {};
-
-TEST_P(SyncFailsTest, RunStopsBeforeTheBatchAndCutsTheHistoryBack) {
-    if (!canFailCalls) {
-        GTEST_SKIP() << "a call can be made to fail on x86-64 only";
-    }
-    const SyncFails& f = GetParam();
-    writeHistory({{"x.jpg", "y.jpg"}});
-    const std::string oldBefore = oldIni(), newBefore = newIni();
-    std::vector<std::string> listed;
-    for (int i = 0; i < 40; ++i) {
-        listed.push_back("f" + std::to_string(i) + ".jpg");
-    }
-    makeFiles(listed);
-    setBatchLimitForTesting(16);
-    const FixedRunInputs in = inputs(listed);
-    const fs::path shown = root / "message";
-    const fs::path ending = root / "ending";
-    long syncs = 0;
-    const TraceResult r = traceCalls(
-        [&] {
-            tavrinM::setMessageFunction([&](const std::string& text) { writeBytes(shown, text); });
-            RecordingActions act;
-            writeBytes(ending, std::to_string(static_cast<int>(RenameRun(in, act))));
-        },
-        [&](const SystemCall& c) {
-            return Verdict{false, c.nr == SYS_fdatasync && ++syncs == f.failing ? EIO : 0};
-        });
-    ASSERT_TRUE(r.traced);
-
-    std::string message = f.message;
-    for (const auto& [mark, text] : {std::pair<std::string, std::string>{"<prog>", utf8(prog)},
-                                     {"<error>", std::strerror(EIO)}}) {
-        message.replace(message.find(mark), mark.size(), text);
-    }
-    EXPECT_EQ(readBytes(shown), message);
-    EXPECT_EQ(readBytes(ending), std::to_string(static_cast<int>(f.ending)));
-    EXPECT_EQ(entries(prog), (std::vector<std::string>{"New.ini", "Old.ini"}));
-    if (f.renamed == 0) {
-        EXPECT_EQ(oldIni(), oldBefore);
-        EXPECT_EQ(newIni(), newBefore);
-    } else {
-        std::string oldBytes = folderLine(), newBytes = folderLine();
-        for (long i = 0; i < f.renamed; ++i) {
-            oldBytes += listed[static_cast<std::size_t>(i)] + "\r\n";
-            newBytes += "photo" + std::to_string(i) + ".jpg\r\n";
-        }
-        EXPECT_EQ(oldIni(), oldBytes);
-        EXPECT_EQ(newIni(), newBytes);
-    }
-    for (long i = 0; i < 40; ++i) {
-        const std::string name = i < f.renamed ? "photo" + std::to_string(i) + ".jpg"
-                                               : listed[static_cast<std::size_t>(i)];
-        EXPECT_TRUE(fs::exists(dir / name)) << name;
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Run, SyncFailsTest,
-    ::testing::Values(
-        SyncFails{"AtTheStart", 1, RunEnding::HistoryFailed, 0,
-                  "変更履歴を書き込めないため、変更を中止しました：<prog>/New.ini\n<error>"},
-        SyncFails{"BeforeTheFirstBatch", 4, RunEnding::Stopped, 0,
-                  "変更を中止しました：f0.jpg\n変更履歴を書き込めません：<prog>/Old.ini\n<error>"},
-        SyncFails{"BeforeALaterBatch", 5, RunEnding::Stopped, 16,
-                  "変更を中断しました：f16.jpg\n変更履歴を書き込めません：<prog>/New.ini\n<error>\n"
-                  "途中までの変更は復元で元に戻せます。"}),
-    [](const auto& info) { return std::string(info.param.label); });
 
 // A disk that fills up mid-batch: Old.ini is written short. The history is
 // cut back to whole pairs by its real size, so it still reads, and its undo
@@ -665,5 +628,409 @@ TEST_F(RestoreOrderTest, ShortageOfMemoryIsReportedAndTheHistoryKept) {
     EXPECT_EQ(readBytes(result), "メモリが足りません|メモリが足りません");
     EXPECT_EQ(oldIni(), oldBefore);
 }
+
+// Which calls a row of the injected errors fails.
+enum class Calls { Look, Read, Write, Sync, Cut, Rename, Unlink };
+
+const char* nameOf(Calls calls) {
+    constexpr const char* names[] = {"look", "read", "write", "sync", "cut", "rename", "unlink"};
+    return names[static_cast<int>(calls)];
+}
+
+// The file or folder under `root` that a call of the kind `calls` acts on;
+// empty for any other call.
+std::string targetOf(const SystemCall& c, Calls calls, const std::string& root) {
+    const auto fdPath = [&c](std::uint64_t fd) {
+        if (static_cast<int>(fd) == AT_FDCWD) {
+            return fs::read_symlink("/proc/" + std::to_string(c.pid) + "/cwd").string();
+        }
+        return childFdPath(c.pid, fd);
+    };
+    const auto at = [&](std::uint64_t dirFd, std::uint64_t name) {
+        const std::string text = childString(c.pid, name);
+        return text.empty()          ? fdPath(dirFd)
+               : text.front() == '/' ? text
+                                     : fdPath(dirFd) + "/" + text;
+    };
+    // The older calls that take a path first, where the system has them.
+    std::optional<Calls> byPath;
+#ifdef SYS_stat
+    byPath = c.nr == SYS_stat || c.nr == SYS_lstat || c.nr == SYS_access ? Calls::Look
+             : c.nr == SYS_truncate                                      ? Calls::Cut
+             : c.nr == SYS_rename                                        ? Calls::Rename
+             : c.nr == SYS_unlink ? std::optional(Calls::Unlink)
+                                  : std::nullopt;
+#endif
+    const bool onFd = (calls == Calls::Look && c.nr == SYS_fstat) ||
+                      (calls == Calls::Read &&
+                       (c.nr == SYS_read || c.nr == SYS_pread64 || c.nr == SYS_getdents64)) ||
+                      (calls == Calls::Write &&
+                       (c.nr == SYS_write || c.nr == SYS_pwrite64 || c.nr == SYS_writev)) ||
+                      (calls == Calls::Sync && (c.nr == SYS_fdatasync || c.nr == SYS_fsync)) ||
+                      (calls == Calls::Cut && c.nr == SYS_ftruncate);
+    const bool atFolder =
+        (calls == Calls::Look && (c.nr == SYS_newfstatat || c.nr == SYS_statx ||
+                                  c.nr == SYS_faccessat || c.nr == SYS_faccessat2)) ||
+        (calls == Calls::Rename && (c.nr == SYS_renameat2 || c.nr == SYS_renameat)) ||
+        (calls == Calls::Unlink && c.nr == SYS_unlinkat);
+    const std::string path = onFd              ? fdPath(c.args[0])
+                             : atFolder        ? at(c.args[0], c.args[1])
+                             : byPath == calls ? childString(c.pid, c.args[0])
+                                               : std::string();
+    return path.starts_with(root + "/") ? path : std::string();
+}
+
+struct Injection {
+    std::string label;
+    bool restore;  // a restore, else a run
+    bool twoDisks; // the user's folder keeps no order with the history's
+    // A run: whether it stops where a listed file has gone (after renaming
+    // some), or at once at a new name taken (renaming nothing).
+    enum class Ending { Completes, FileGone, NameTaken } ending = Ending::Completes;
+    Calls calls;
+    int error;
+};
+
+void PrintTo(const Injection& i, std::ostream* os) {
+    *os << i.label;
+}
+
+// Each look, read, write, sync (the user's folder's too), cut, rename and
+// unlink of a small run and of a small restore, on one disk and on two, fails
+// once, at each of its occurrences in turn. Afterwards what the program said
+// is true: a failure it reports carries the system's reason and names the
+// file, it claims no success that is not on disk, and the history names
+// exactly the pairs still to undo; and a restore without faults then brings
+// back every name.
+class InjectedErrorTest : public TempFolder, public ::testing::WithParamInterface<Injection> {
+protected:
+    // The run: six files renamed in batches of two, over an earlier history
+    // that a run killed after its first rename left pending.
+    static constexpr int files = 6;
+    static constexpr int gone = 4; // the listed file that has gone, in a run that stops
+    static std::string listed(int i) { return "f" + std::to_string(i) + ".jpg"; }
+    static std::string renamed(int i) { return "photo" + std::to_string(i) + ".jpg"; }
+
+    // The restore: a chain (e1 and e2 had become e0 and e1), pairs that go in
+    // one batch, a pair whose old name was taken since (kept), and a pair a
+    // stopped restore kept, whose old name is free again.
+    const std::vector<std::pair<std::string, std::string>> pairs = {
+        {"a.jpg", "p0.jpg"}, {"b.jpg", "p1.jpg"},  {"sq.jpg", "p2.jpg"}, {"c.jpg", "p3.jpg"},
+        {"d.jpg", "p4.jpg"}, {"e1.jpg", "e0.jpg"}, {"e2.jpg", "e1.jpg"}};
+    const std::pair<std::string, std::string> keptPair = {"k.jpg", "q.jpg"};
+
+    void SetUp() override {
+        TempFolder::SetUp();
+        result = root / "result";
+        setBatchLimitForTesting(2);
+        platform::setOrderKeptForTesting(GetParam().twoDisks ? 0 : 1);
+    }
+    void TearDown() override {
+        platform::setOrderKeptForTesting(-1);
+        TempFolder::TearDown();
+    }
+
+    void prepare() {
+        for (const fs::path& folder : {dir, prog}) {
+            fs::remove_all(folder);
+            fs::create_directory(folder);
+        }
+        fs::remove(result);
+        if (!GetParam().restore) {
+            for (int i = 0; i < files; ++i) {
+                if (GetParam().ending != Injection::Ending::FileGone || i != gone) {
+                    makeFile(listed(i));
+                }
+            }
+            // The history a killed run's pending files replace: it renamed
+            // z.jpg to w.jpg after x.jpg had become y.jpg.
+            makeFile("y.jpg", "x.jpg");
+            writeHistory({{"x.jpg", "y.jpg"}});
+            makeFile("w.jpg", "z.jpg");
+            if (GetParam().ending == Injection::Ending::NameTaken) {
+                makeFile(renamed(0), "squatter");
+            }
+            writeBytes(prog / "Old.ini.new", folderLine() + "z.jpg\r\n");
+            writeBytes(prog / "New.ini.new", folderLine() + "w.jpg\r\n");
+            return;
+        }
+        for (const auto& [oldName, newName] : pairs) {
+            makeFile(newName, oldName);
+        }
+        makeFile("e1.jpg", "e2.jpg"); // the chain: e1.jpg holds what was e2.jpg
+        makeFile("sq.jpg", "squatter");
+        makeFile(keptPair.second, keptPair.first);
+        writeHistory(pairs);
+        writeBytes(prog / "Old.ini.kept", folderLine() + keptPair.first + "\r\n");
+        writeBytes(prog / "New.ini.kept", folderLine() + keptPair.second + "\r\n");
+    }
+
+    // In the child: the run or the restore, with what it reported written to `result`.
+    void operate() {
+        std::string report;
+        if (!GetParam().restore) {
+            std::string shown;
+            tavrinM::setMessageFunction([&](const std::string& text) { shown += text; });
+            std::vector<std::string> names;
+            for (int i = 0; i < files; ++i) {
+                names.push_back(listed(i));
+            }
+            RecordingActions act;
+            const RunEnding ending = RenameRun(inputs(names), act);
+            report = std::to_string(static_cast<int>(ending)) + "\x1f" + shown;
+        } else {
+            tavrinM::SetHistoryPaths();
+            const RestoreResult r = RestoreNames();
+            report = std::to_string(static_cast<int>(r.problem)) + "\x1f" + r.path + "\x1f" +
+                     r.reason + "\x1f" + std::to_string(r.restored);
+            for (const RestoreFailure& f : r.failed) {
+                report += "\x1f" + f.pair.oldName + "\x1f" + f.reason;
+            }
+        }
+        writeBytes(result, report);
+    }
+
+    std::vector<std::string> reported() const {
+        std::vector<std::string> fields;
+        std::string field;
+        for (const char ch : readBytes(result)) {
+            if (ch == '\x1f') {
+                fields.push_back(std::move(field));
+                field.clear();
+            } else {
+                field += ch;
+            }
+        }
+        fields.push_back(std::move(field));
+        return fields;
+    }
+
+    // The system's reason, and a file or folder of the test named.
+    void expectReason(const std::string& text, const std::string& what) const {
+        EXPECT_NE(text.find(std::strerror(GetParam().error)), std::string::npos)
+            << "no system's reason in \"" << text << "\", " << what;
+        EXPECT_TRUE(text.find(utf8(root)) != std::string::npos ||
+                    text.find(".jpg") != std::string::npos)
+            << "no file named in \"" << text << "\", " << what;
+    }
+
+    void checkRun(const std::string& what) {
+        const std::vector<std::string> r = reported();
+        ASSERT_EQ(r.size(), 2u) << "the run ended without a report, " << what;
+        const auto ending = static_cast<RunEnding>(std::stoi(r[0]));
+        const std::string& message = r[1];
+        // Every file under one of its names, the renamed ones first in list order.
+        int done = 0;
+        for (int i = 0; i < files; ++i) {
+            const auto holds = [&](const std::string& name) {
+                return fs::exists(dir / name) && readBytes(dir / name) == listed(i);
+            };
+            const bool isNew = holds(renamed(i)), isOld = holds(listed(i));
+            if (GetParam().ending == Injection::Ending::FileGone && i == gone) {
+                ASSERT_FALSE(isNew || isOld) << what;
+                continue;
+            }
+            ASSERT_NE(isNew, isOld) << listed(i) << " lost, " << what;
+            ASSERT_TRUE(!isNew || i == done) << "renamed out of order, " << what;
+            done += isNew;
+        }
+        const std::string stopped = "変更を中断しました：" + listed(gone) + "\n" +
+                                    std::strerror(ENOENT) +
+                                    "\n途中までの変更は復元で元に戻せます。";
+        if (ending == RunEnding::Completed) {
+            EXPECT_EQ(message, "変更完了") << what;
+            EXPECT_EQ(done, files) << "変更完了 with files not renamed, " << what;
+        } else if (GetParam().ending == Injection::Ending::FileGone && message == stopped) {
+            EXPECT_EQ(done, gone) << what;
+        } else if (GetParam().ending == Injection::Ending::NameTaken &&
+                   message == "既に同名のファイルが存在します、ファイル名を変更してください。") {
+            EXPECT_EQ(done, 0) << what;
+        } else {
+            expectReason(message, what);
+            EXPECT_TRUE(message.starts_with(done == 0 ? "変更" : "変更を中断しました"))
+                << message << ", " << what;
+            if (done == 0) {
+                EXPECT_EQ(message.find("途中までの変更"), std::string::npos) << what;
+            }
+        }
+        // The history names exactly the renamed files; the earlier one stands
+        // when none was. Only a run that says its undo may fall short (a cut
+        // back failed) may leave pairs of renames that never happened.
+        tavrinM::SetHistoryPaths();
+        const HistoryRead history = ReadHistory();
+        ASSERT_TRUE(history.ok) << history.path << ": " << history.reason << ", " << what;
+        const bool promised =
+            ending == RunEnding::Completed ||
+            message.find("途中までの変更は復元で元に戻せます") != std::string::npos;
+        std::vector<std::string> expected, got;
+        for (const HistoryPair& pair : history.pairs) {
+            got.push_back(pair.oldName + " -> " + pair.newName);
+        }
+        for (int i = 0; i < (done > 0 && !promised ? std::max<int>(done, got.size()) : done); ++i) {
+            expected.push_back(listed(i) + " -> " + renamed(i));
+        }
+        if (done == 0) {
+            expected.push_back("z.jpg -> w.jpg");
+        }
+        EXPECT_EQ(got, expected) << what;
+
+        const RestoreResult restored = RestoreNames();
+        EXPECT_EQ(restored.problem, RestoreResult::Problem::None)
+            << restored.reason << ", " << what;
+        for (const RestoreFailure& f : restored.failed) {
+            EXPECT_TRUE(GetParam().ending == Injection::Ending::FileGone &&
+                        f.pair.oldName == listed(gone))
+                << f.pair.oldName << ": " << f.reason << ", " << what;
+        }
+        std::map<std::string, std::string> before;
+        for (int i = 0; i < files; ++i) {
+            if (GetParam().ending != Injection::Ending::FileGone || i != gone) {
+                before[listed(i)] = listed(i);
+            }
+        }
+        before["y.jpg"] = "x.jpg";
+        if (GetParam().ending == Injection::Ending::NameTaken) {
+            before[renamed(0)] = "squatter";
+        }
+        before[done == 0 ? "z.jpg" : "w.jpg"] = "z.jpg";
+        EXPECT_EQ(contents(), before) << what;
+    }
+
+    void checkRestore(const std::string& what) {
+        const std::vector<std::string> r = reported();
+        ASSERT_GE(r.size(), 4u) << "the restore ended without a report, " << what;
+        const auto problem = static_cast<RestoreResult::Problem>(std::stoi(r[0]));
+        if (problem != RestoreResult::Problem::None) {
+            expectReason(r[1] + "\n" + r[2], what);
+        }
+        // Each file under its old or its new name, and the report says which.
+        auto all = pairs;
+        all.push_back(keptPair);
+        long back = 0;
+        std::vector<std::string> stillNew;
+        for (const auto& [oldName, newName] : all) {
+            const bool isOld = oldName != "sq.jpg" && fs::exists(dir / oldName) &&
+                               readBytes(dir / oldName) == oldName;
+            const bool isNew = fs::exists(dir / newName) && readBytes(dir / newName) == oldName;
+            ASSERT_NE(isOld, isNew) << oldName << " lost, " << what;
+            back += isOld;
+            if (isNew) {
+                stillNew.push_back(oldName);
+            }
+        }
+        EXPECT_EQ(std::stol(r[3]), back) << "restored pairs miscounted, " << what;
+        std::vector<std::string> failed;
+        for (std::size_t i = 4; i + 1 < r.size(); i += 2) {
+            failed.push_back(r[i]);
+            // A pair whose old name a pair not restored still holds fails with the clash.
+            if (r[i + 1] != std::strerror(EEXIST) || !fs::exists(dir / r[i])) {
+                expectReason(r[i] + ": " + r[i + 1], what);
+            }
+        }
+        if (problem == RestoreResult::Problem::None) {
+            std::sort(failed.begin(), failed.end());
+            std::sort(stillNew.begin(), stillNew.end());
+            EXPECT_EQ(failed, stillNew) << "a pair not restored went unreported, " << what;
+        }
+
+        tavrinM::SetHistoryPaths();
+        const RestoreResult again = RestoreNames();
+        EXPECT_EQ(again.problem, RestoreResult::Problem::None) << again.reason << ", " << what;
+        ASSERT_EQ(again.failed.size(), 1u) << what;
+        EXPECT_EQ(again.failed[0].pair.oldName, "sq.jpg") << what;
+        std::map<std::string, std::string> expected{{"sq.jpg", "squatter"}, {"p2.jpg", "sq.jpg"}};
+        for (const auto& [oldName, newName] : all) {
+            if (oldName != "sq.jpg") {
+                expected[oldName] = oldName;
+            }
+        }
+        EXPECT_EQ(contents(), expected) << what;
+        // The pair that could not be restored is still on record.
+        const HistoryRead history = ReadHistory();
+        ASSERT_TRUE(history.ok) << history.reason << ", " << what;
+        ASSERT_EQ(history.pairs.size(), 1u) << what;
+        EXPECT_EQ(history.pairs[0].oldName, "sq.jpg") << what;
+    }
+
+    fs::path result;
+};
+
+TEST_P(InjectedErrorTest, ReportIsTrueAndARestoreBringsBackEveryName) {
+    if (!canFailCalls) {
+        GTEST_SKIP() << "a call can be made to fail on x86-64 only";
+    }
+    const Injection& injection = GetParam();
+    const std::string rootText = utf8(root), resultText = utf8(result);
+    // The watch sees every call but the one that failed, which never ran: a
+    // failed sync makes nothing durable.
+    const auto failing = [&](long occurrence, long& seen, Watch* watch) {
+        return [&, occurrence, watch](const SystemCall& c) {
+            const std::string path = targetOf(c, injection.calls, rootText);
+            const bool fails = !path.empty() && path != resultText && ++seen == occurrence;
+            if (watch != nullptr) {
+                fails ? watch->failed(c) : watch->see(c);
+            }
+            return Verdict{false, fails ? injection.error : 0};
+        };
+    };
+    prepare();
+    long occurrences = 0;
+    ASSERT_TRUE(traceCalls([this] { operate(); }, failing(0, occurrences, nullptr)).traced)
+        << "ptrace is needed to fail a child's system calls";
+    EXPECT_GT(occurrences, 0);
+    for (long k = 1; k <= occurrences; ++k) {
+        prepare();
+        long seen = 0;
+        Watch watch(dir, prog, injection.twoDisks);
+        watch.restoring = injection.restore;
+        if (injection.ending == Injection::Ending::FileGone) {
+            watch.gone.insert(listed(gone));
+        }
+        traceCalls([this] { operate(); }, failing(k, seen, &watch));
+        watch.settle();
+        const std::string what = std::string(nameOf(injection.calls)) + " " + std::to_string(k) +
+                                 " of " + std::to_string(occurrences) + " failed with " +
+                                 std::strerror(injection.error);
+        EXPECT_THAT(watch.faults, ::testing::IsEmpty()) << what;
+        if (injection.restore) {
+            checkRestore(what);
+        } else {
+            checkRun(what);
+        }
+    }
+}
+
+std::vector<Injection> injections() {
+    using Ending = Injection::Ending;
+    struct Operation {
+        const char* label;
+        bool restore, twoDisks;
+        Ending ending;
+    };
+    std::vector<Injection> rows;
+    for (const Operation op : {Operation{"Run", false, false, Ending::Completes},
+                               Operation{"RunOnTwoDisks", false, true, Ending::Completes},
+                               Operation{"RunThatStops", false, false, Ending::FileGone},
+                               Operation{"RunThatRenamesNothing", false, false, Ending::NameTaken},
+                               Operation{"Restore", true, false, Ending::Completes},
+                               Operation{"RestoreOnTwoDisks", true, true, Ending::Completes}}) {
+        for (int n = 0; n <= static_cast<int>(Calls::Unlink); ++n) {
+            const auto calls = static_cast<Calls>(n);
+            for (const int error : {EIO, ENOSPC}) {
+                // A run cuts its history back only after a rename failed.
+                if ((error == EIO || calls == Calls::Write) &&
+                    (calls != Calls::Cut || op.restore || op.ending == Ending::FileGone)) {
+                    rows.push_back({std::string(op.label) + "_" + nameOf(calls) +
+                                        (error == EIO ? "_EIO" : "_ENOSPC"),
+                                    op.restore, op.twoDisks, op.ending, calls, error});
+                }
+            }
+        }
+    }
+    return rows;
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryCall, InjectedErrorTest, ::testing::ValuesIn(injections()),
+                         [](const auto& info) { return info.param.label; });
 
 } // namespace

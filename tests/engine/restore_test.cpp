@@ -37,28 +37,43 @@ TEST_F(RestoreTest, UndoesARunAndDeletesTheHistory) {
     EXPECT_TRUE(entries(prog).empty());
 }
 
-// A run where the program folder refused files wrote its history into the
-// user's folder; started again once the program folder is writable, the undo
-// still finds it there.
-TEST_F(RestoreTest, UndoFindsTheHistoryInTheUsersFolderAfterTheProgramFolderOpened) {
+// The program folder was writable for one run and not for the next, which
+// went to the user's folder; started again once the program folder is
+// writable, the undo takes back the last run, never the one it replaced, also
+// once the last one is undone; the next run removes the replaced history.
+TEST_F(RestoreTest, UndoTakesBackTheLastRunWhicheverFolderHoldsIt) {
     makeFiles({"a.jpg", "b.jpg"});
-    const auto before = contents();
     const fs::path state = root / "state" / "tavrin";
-    fs::permissions(prog, fs::perms::owner_read | fs::perms::owner_exec);
-    if (std::ofstream(prog / "probe")) {
-        GTEST_SKIP() << "this user may write into a read-only folder (root?)";
-    }
-    platform::setUserStateFolderForTesting(utf8(state));
+    const auto start = [&] { platform::setUserStateFolderForTesting(utf8(state)); };
+    start();
     RecordingActions act;
     ASSERT_EQ(RenameRun(inputs({"a.jpg", "b.jpg"}), act), RunEnding::Completed);
-    EXPECT_THAT(entries(state), ElementsAre("New.ini", "Old.ini"));
+    const auto afterFirst = contents();
+    ASSERT_THAT(entries(prog), ElementsAre("New.ini", "Old.ini"));
 
-    fs::permissions(prog, fs::perms::owner_all);
-    platform::setUserStateFolderForTesting(utf8(state)); // a new start
+    struct Writable {
+        fs::path folder;
+        ~Writable() { makeWritable(folder); }
+    } writableAgain{prog};
+    if (!makeUnwritable(prog) || std::ofstream(prog / "probe")) {
+        GTEST_SKIP() << "the program folder cannot be made read-only here";
+    }
+    start();
+    ASSERT_EQ(RenameRun(inputs({"photo0.jpg", "photo1.jpg"}, "x"), act), RunEnding::Completed);
+    EXPECT_THAT(entries(state), ::testing::IsSupersetOf({"New.ini", "Old.ini"}));
+
+    makeWritable(prog);
+    start();
     EXPECT_EQ(restore().restored, 2);
-    EXPECT_EQ(contents(), before);
-    EXPECT_TRUE(entries(state).empty());
-    EXPECT_TRUE(entries(prog).empty());
+    EXPECT_EQ(contents(), afterFirst);
+    start();
+    tavrinM::SetHistoryPaths();
+    EXPECT_FALSE(tavrinM::PathExists(tavrinM::OldIniPath)) << "the replaced run is undone no more";
+
+    ASSERT_EQ(RenameRun(inputs({"photo0.jpg", "photo1.jpg"}, "y"), act), RunEnding::Completed);
+    EXPECT_THAT(entries(prog), ::testing::IsEmpty()) << "the replaced history is gone";
+    EXPECT_EQ(restore().restored, 2);
+    EXPECT_EQ(contents(), afterFirst);
 }
 
 TEST_F(RestoreTest, UndoesAChainLastRenameFirst) {

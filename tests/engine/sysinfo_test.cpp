@@ -279,9 +279,14 @@ TEST(StartProgram, NotepadOpensTheDesktopsDefaultTextEditor) {
     std::ofstream(editor)
         << "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$0.tmp\" && /bin/mv \"$0.tmp\" \"$0.args\"\n";
     fs::permissions(editor, fs::perms::owner_all);
-    for (const char* id : {"vendor/good", "other"})
+    // An editor that is there but cannot run: its interpreter is missing.
+    const fs::path broken = root / "broken";
+    std::ofstream(broken) << "#!/nonexistent/tavrin/interpreter\n";
+    fs::permissions(broken, fs::perms::owner_all);
+    for (const auto& [id, program] :
+         {std::pair{"vendor/good", editor}, {"other", editor}, {"broken", broken}})
         std::ofstream(root / "data/applications" / (std::string(id) + ".desktop"))
-            << "[Desktop Entry]\nType=Application\nName=" << id << "\nExec=\"" << editor.string()
+            << "[Desktop Entry]\nType=Application\nName=" << id << "\nExec=\"" << program.string()
             << "\" " << id << " %f\nMimeType=text/plain;\n";
     const auto open = [&](const char* defaults) {
         std::ofstream(root / "config/mimeapps.list") << defaults;
@@ -299,16 +304,22 @@ TEST(StartProgram, NotepadOpensTheDesktopsDefaultTextEditor) {
     std::ifstream in(args);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}),
               "vendor/good\n/opt/my tools/readme.txt\n");
+    EXPECT_EXIT(open("[Default Applications]\ntext/plain=broken.desktop;\n"),
+                ::testing::ExitedWithCode(1), "")
+        << "an editor that could not be started is reported";
     fs::remove_all(root / "data/applications");
     EXPECT_EXIT(open(""), ::testing::ExitedWithCode(1), "");
     fs::remove_all(root);
 }
 
+#endif
+
 TEST(StartProgram, MissingProgramIsReportedAsNotStarted) {
     EXPECT_FALSE(platform::startProgram("tavrin-no-such-program x", platform::showNormal));
     EXPECT_FALSE(platform::startFile("/nonexistent/tavrin/msinfo32.exe", platform::showNormal));
+#ifndef _WIN32
     EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
-}
 #endif
+}
 
 } // namespace

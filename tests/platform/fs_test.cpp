@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -15,6 +16,8 @@
 #include "tests/engine/traced_child.h"
 
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/syscall.h>
 #endif
 
@@ -165,7 +168,9 @@ TEST_F(PlatformFs, FolderLockIsExclusive) {
     EXPECT_TRUE(second.acquire(dir.string()).ok());
     EXPECT_FALSE(first.acquire(dir.string()).ok());
     second.release();
-    EXPECT_EQ(first.acquire((dir / "missing").string()).kind, Status::Kind::Failed);
+    const Status missing = first.acquire((dir / "missing").string());
+    EXPECT_EQ(missing.kind, Status::Kind::Failed);
+    EXPECT_EQ(missing.reason.rfind("変更履歴をロックできません：", 0), 0u) << missing.reason;
 }
 
 // A leftover of a rename cut short goes only when proved the program's own:
@@ -287,23 +292,73 @@ TEST_F(PlatformFs, FileSavedOverANameBeingRemovedStays) {
     EXPECT_EQ(read("b.txt"), std::string(reservationMark)) << "renamed all the same";
 }
 
-// A folder whose file system gives no locks (NFS without a lock service) may
-// be shared with another machine: no lock, and the reason in Japanese.
-TEST_F(PlatformFs, FolderWithoutLocksIsRefused) {
+// A folder whose file system gives no locks (NFS without a lock service, some
+// FUSE ones) may be shared with another machine: no lock. Every refusal says
+// in Japanese that the history cannot be locked, and why.
+TEST_F(PlatformFs, LockFailuresAreExplainedInJapanese) {
     if (!tavrin::testing::canFailCalls) {
         GTEST_SKIP() << "a call can be made to fail on x86-64 only";
     }
-    const tavrin::testing::TraceResult r = tavrin::testing::traceCalls(
-        [this] {
-            FolderLock lock;
-            const Status s = lock.acquire(dir.string());
-            write("answer", lock.held() ? "held" : s.reason);
-        },
-        [](const tavrin::testing::SystemCall& c) {
-            return tavrin::testing::Verdict{false, c.nr == SYS_flock ? ENOLCK : 0};
-        });
-    ASSERT_TRUE(r.traced);
-    EXPECT_EQ(read("answer"), "このフォルダーのファイルシステムではロックを使えません");
+    const std::string noLocks = "このフォルダーのファイルシステムではロックを使えません";
+    struct Row {
+        long call;
+        int error;
+        std::string reason;
+    };
+    for (const Row& row :
+         {Row{SYS_flock, ENOLCK, noLocks}, Row{SYS_flock, EOPNOTSUPP, noLocks},
+          Row{SYS_flock, EINVAL, noLocks},
+          Row{SYS_flock, EIO, "変更履歴をロックできません：ディスクの読み書きに失敗しました"},
+          Row{SYS_openat, EACCES, "変更履歴をロックできません：アクセスが拒否されました"}}) {
+        const tavrin::testing::TraceResult r = tavrin::testing::traceCalls(
+            [this] {
+                FolderLock lock;
+                const Status s = lock.acquire(dir.string());
+                write("answer", lock.held() ? "held" : s.reason);
+            },
+            [&, failed = false](const tavrin::testing::SystemCall& c) mutable {
+                const bool fail = c.nr == row.call && !failed &&
+                                  (c.nr != SYS_openat ||
+                                   tavrin::testing::childString(c.pid, c.args[1]) == dir.string());
+                failed = failed || fail;
+                return tavrin::testing::Verdict{false, fail ? row.error : 0};
+            });
+        ASSERT_TRUE(r.traced);
+        EXPECT_EQ(read("answer"), row.reason) << std::strerror(row.error);
+    }
+}
+
+// The real look, never the tests' answer: no order between two file systems
+// (/tmp and /dev/shm), and on one ext4 only with a journal. ext2 and ext4
+// made without one report the same type as ext4. Made as loop devices where
+// this user may mount them.
+TEST_F(PlatformFs, OrderIsKeptOnlyWithinOneJournalledFileSystem) {
+    EXPECT_FALSE(keepsOrderWith(dir.string(), "/dev/shm"));
+    EXPECT_FALSE(keepsOrderWith("/dev/shm", dir.string()));
+    struct Made {
+        const char* mkfs;
+        bool kept;
+    };
+    for (const Made m : {Made{"mkfs.ext4 -q", true}, Made{"mkfs.ext4 -q -O ^has_journal", false},
+                         Made{"mkfs.ext2 -q", false}}) {
+        const fs::path image = dir / "fs.img", mounted = dir / "mnt";
+        fs::create_directories(mounted);
+        const std::string made = "truncate -s 16M '" + image.string() + "' && " + m.mkfs + " -F '" +
+                                 image.string() + "' >/dev/null 2>&1 && mount -o loop '" +
+                                 image.string() + "' '" + mounted.string() + "' 2>/dev/null";
+        if (std::system(made.c_str()) != 0) {
+            GTEST_SKIP() << "cannot make and mount a file system with " << m.mkfs
+                         << " (root, a loop device and e2fsprogs are needed)";
+        }
+        fs::create_directories(mounted / "a");
+        fs::create_directories(mounted / "b");
+        EXPECT_EQ(keepsOrderWith((mounted / "a").string(), (mounted / "b").string()), m.kept)
+            << m.mkfs;
+        // The same type on another device keeps no order with it.
+        EXPECT_FALSE(keepsOrderWith((mounted / "a").string(), dir.string())) << m.mkfs;
+        EXPECT_EQ(std::system(("umount '" + mounted.string() + "'").c_str()), 0);
+        fs::remove(image);
+    }
 }
 
 // Where a file system has neither RENAME_NOREPLACE nor hard links, the rename
@@ -386,35 +441,177 @@ TEST(PlatformFolders, ProgramFolderHoldsTheTestExecutable) {
     EXPECT_EQ(programFolder(), folder);
 }
 
-// The history stays beside the program where the user may write there; a
-// history the user's folder holds is used until it is undone, even once the
-// program folder has become writable, and one beside the program wins.
-TEST_F(PlatformFs, HistoryFolderIsWhereTheUserMayWriteAndTheLastHistoryLies) {
+// A folder this process cannot create files in, or false where that cannot
+// be made (Windows ignores a folder's read-only attribute; root needs the
+// immutable flag).
+bool makeReadOnly(const fs::path& folder, bool readOnly) {
+#ifndef _WIN32
+    if (::geteuid() == 0) {
+        const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        int flags = 0;
+        const bool done = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
+                          (flags = readOnly ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL,
+                           ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0);
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return done && detail::canCreateFileIn(folder.string()) != readOnly;
+    }
+#endif
+    fs::permissions(folder, readOnly ? fs::perms::owner_read | fs::perms::owner_exec
+                                     : fs::perms::owner_all);
+    return detail::canCreateFileIn(folder.string()) != readOnly;
+}
+
+// Which of two folders holds the last run's history, by their generation
+// files (a number that only grows, "" for none): the one chosen while it is
+// writable, else its history copied into the other, which takes the next
+// number. A history a later run replaced is never chosen, also once the newer
+// one is undone. Histories from before the generation files: the one written
+// last, which takes the first number.
+TEST_F(PlatformFs, HistoryFolderIsWhereTheLastRunsHistoryLies) {
     const std::string program = path("prog"), state = path("state");
     struct Case {
-        const char* beside;  // a history file beside the program, or ""
-        const char* inState; // one in the user's folder, or ""
+        const char* label;
+        const char* beside;         // a history file beside the program, or ""
+        const char* inState;        // one in the user's folder, or ""
+        const char* generations[2]; // program's, user's: before
+        bool readOnly;              // the program folder
+        bool stateWrittenLast;      // the user's history files are the newer
         bool inProgram;
+        const char* after[2]; // the generations afterwards
     };
-    for (const Case c : {Case{"", "", true}, Case{"", "Old.ini", false},
-                         Case{"", "New.ini.kept", false}, Case{"Old.ini", "Old.ini", true}}) {
+    for (const Case c : {
+             Case{"nothing anywhere", "", "", {"", ""}, false, false, true, {"", ""}},
+             Case{"only the user's", "", "Old.ini", {"", ""}, false, false, false, {"", ""}},
+             Case{"only kept files", "", "New.ini.kept", {"", ""}, false, false, false, {"", ""}},
+             Case{
+                 "both, older ones", "Old.ini", "Old.ini", {"", ""}, false, false, true, {"1", ""}},
+             Case{"both, the user's last",
+                  "Old.ini",
+                  "Old.ini",
+                  {"", ""},
+                  false,
+                  true,
+                  false,
+                  {"", "1"}},
+             Case{"the user's of a later run",
+                  "Old.ini",
+                  "Old.ini",
+                  {"1", "2"},
+                  false,
+                  false,
+                  false,
+                  {"1", "2"}},
+             Case{"the later one undone",
+                  "Old.ini",
+                  "",
+                  {"1", "2"},
+                  false,
+                  false,
+                  false,
+                  {"1", "2"}},
+             Case{"both undone", "", "", {"1", "2"}, false, false, true, {"3", "2"}},
+             Case{"nothing, a read-only program folder",
+                  "",
+                  "",
+                  {"", ""},
+                  true,
+                  false,
+                  false,
+                  {"", ""}},
+             Case{"a read-only program folder's",
+                  "Old.ini",
+                  "",
+                  {"", ""},
+                  true,
+                  false,
+                  false,
+                  {"", "1"}},
+             Case{"a read-only one replaced",
+                  "Old.ini",
+                  "Old.ini",
+                  {"1", "2"},
+                  true,
+                  false,
+                  false,
+                  {"1", "2"}},
+             Case{"the user's, unreadable generation",
+                  "Old.ini",
+                  "Old.ini",
+                  {"", "x"},
+                  false,
+                  true,
+                  true,
+                  {"", "x"}},
+         }) {
         fs::remove_all(dir / "prog");
         fs::remove_all(dir / "state");
         fs::create_directories(dir / "prog");
         fs::create_directories(dir / "state");
         for (const auto& [folder, name] : {std::pair{program, c.beside}, {state, c.inState}}) {
             if (*name != '\0') {
-                std::ofstream(fs::path(folder) / name) << "x";
+                write((fs::path(folder).filename() / name).string(), folder + " history");
             }
         }
-        EXPECT_EQ(detail::chooseHistoryFolder(program, state), c.inProgram ? program : state)
-            << c.beside << " / " << c.inState;
+        for (int i = 0; i < 2; ++i) {
+            if (*c.generations[i] != '\0') {
+                write((fs::path(i == 0 ? "prog" : "state") / "Tavrin.generation").string(),
+                      c.generations[i]);
+            }
+        }
+        if (*c.beside != '\0' && *c.inState != '\0') {
+            const auto newer = fs::file_time_type::clock::now(),
+                       older = newer - std::chrono::hours(1);
+            fs::last_write_time(dir / "prog" / c.beside, c.stateWrittenLast ? older : newer);
+            fs::last_write_time(dir / "state" / c.inState, c.stateWrittenLast ? newer : older);
+        }
+        if (c.readOnly && !makeReadOnly(dir / "prog", true)) {
+            makeReadOnly(dir / "prog", false);
+            continue; // Windows, or a file system without the flag
+        }
+        const std::string chosen = detail::chooseHistoryFolder(program, state);
+        makeReadOnly(dir / "prog", false);
+        EXPECT_EQ(chosen, c.inProgram ? program : state) << c.label;
+        for (int i = 0; i < 2; ++i) {
+            const fs::path file = fs::path(i == 0 ? "prog" : "state") / "Tavrin.generation";
+            EXPECT_EQ(fs::exists(dir / file) ? read(file.string()) : "", c.after[i]) << c.label;
+        }
+        if (c.readOnly && *c.beside != '\0' && *c.inState == '\0') {
+            EXPECT_EQ(read("state/Old.ini"), program + " history") << "copied, " << c.label;
+        }
+        // Nothing else is written, and a replaced history is left where it is.
         EXPECT_EQ(std::distance(fs::directory_iterator(dir / "prog"), fs::directory_iterator{}),
-                  *c.beside == '\0' ? 0 : 1)
-            << "the probe is left";
+                  (*c.beside != '\0') + (*c.after[0] != '\0'))
+            << c.label;
     }
     EXPECT_EQ(detail::chooseHistoryFolder(program, ""), program);
 }
+
+#ifndef _WIN32
+// A copy of a read-only folder's history killed at any call counts for
+// nothing, and is made again whole at the next start.
+TEST_F(PlatformFs, HistoryCopyKilledAtAnyCallIsMadeAgain) {
+    const std::string program = path("prog"), state = path("state");
+    fs::create_directories(dir / "prog");
+    write("prog/Old.ini", "old lines");
+    write("prog/New.ini", "new lines");
+    if (!makeReadOnly(dir / "prog", true)) {
+        makeReadOnly(dir / "prog", false);
+        GTEST_SKIP() << "a folder cannot be made read-only here";
+    }
+    const auto choose = [&] { detail::chooseHistoryFolder(program, state); };
+    const long calls = tavrin::testing::runTraced(choose, [](long, long) { return false; }).calls;
+    for (long call = 1; call <= calls; ++call) {
+        fs::remove_all(dir / "state");
+        tavrin::testing::killAtCall(choose, call);
+        EXPECT_EQ(detail::chooseHistoryFolder(program, state), state) << "killed at " << call;
+        EXPECT_EQ(read("state/Old.ini") + read("state/New.ini"), "old linesnew lines")
+            << "killed at " << call;
+    }
+    makeReadOnly(dir / "prog", false);
+}
+#endif
 
 // A program folder the user may not write: the user's folder, made with its
 // parents. Nobody, root included, can make a file below a file.
@@ -425,15 +622,14 @@ TEST_F(PlatformFs, HistoryFolderOfAReadOnlyProgramFolderIsTheUsers) {
     EXPECT_TRUE(fs::is_directory(deep));
     fs::remove_all(dir / "home");
     fs::create_directories(dir / "prog");
-    fs::permissions(dir / "prog", fs::perms::owner_read | fs::perms::owner_exec);
-    const bool refused = !detail::canCreateFileIn(program);
+    const bool refused = makeReadOnly(dir / "prog", true);
     if (refused) {
         EXPECT_EQ(detail::chooseHistoryFolder(program, deep), deep);
         EXPECT_TRUE(fs::is_directory(deep));
     }
-    fs::permissions(dir / "prog", fs::perms::owner_all);
+    makeReadOnly(dir / "prog", false);
     if (!refused) {
-        GTEST_SKIP() << "this user may write into a read-only folder (root?)";
+        GTEST_SKIP() << "a folder cannot be made read-only here";
     }
 }
 

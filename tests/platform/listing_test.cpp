@@ -126,24 +126,26 @@ TEST(Listing, ProgramFolderLeavesOutTheProgramsOwnFiles) {
     const fs::path dir =
         fs::temp_directory_path() / ("tavrin-own-" + std::to_string(std::random_device{}()));
     fs::create_directories(dir);
-    const std::vector<std::string> own = {"Old.ini",     "NEW.INI",      "Old.ini.new",
-                                          "New.ini.new", "old.ini.KEPT", "New.ini.kept"};
+    const std::vector<std::string> own = {
+        "Old.ini",      "NEW.INI",      "Old.ini.new",       "New.ini.new",
+        "old.ini.KEPT", "New.ini.kept", "Tavrin.generation", "tavrin.generation.new"};
     for (const auto& name : own) {
         std::ofstream(dir / name) << name;
     }
-    for (const char* name : {"Old.ini.bak", "a.ini", "New.ini2"}) {
+    for (const char* name : {"Old.ini.bak", "a.ini", "New.ini2", "Tavrin.generation2"}) {
         std::ofstream(dir / name) << name;
     }
     const std::string folder = dir.string();
+    const auto others = ElementsAre("a.ini", "New.ini2", "Old.ini.bak", "Tavrin.generation2");
     setProgramFolderForTesting(folder);
-    EXPECT_THAT(listFiles(folder, "*.*"), ElementsAre("a.ini", "New.ini2", "Old.ini.bak"));
+    EXPECT_THAT(listFiles(folder, "*.*"), others);
     EXPECT_THAT(listFiles(folder + std::string(1, separator()), "*.ini"), ElementsAre("a.ini"));
-    EXPECT_THAT(listFolder(folder).files, ElementsAre("a.ini", "New.ini2", "Old.ini.bak"));
+    EXPECT_THAT(listFolder(folder).files, others);
     setProgramFolderForTesting((dir / "elsewhere").string());
-    EXPECT_EQ(listFiles(folder, "*.*").size(), own.size() + 3);
+    EXPECT_EQ(listFiles(folder, "*.*").size(), own.size() + 4);
     // The user's folder holding the history, as the program folder refuses files.
     setUserStateFolderForTesting(folder);
-    EXPECT_THAT(listFiles(folder, "*.*"), ElementsAre("a.ini", "New.ini2", "Old.ini.bak"));
+    EXPECT_THAT(listFiles(folder, "*.*"), others);
     setUserStateFolderForTesting({});
     setProgramFolderForTesting({});
     fs::remove_all(dir);

@@ -28,6 +28,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -458,6 +459,44 @@ private slots:
         QCOMPARE(namesOnDisk(dir), onDisk);
         QCOMPARE(history("Old.ini"), oldText);
         QCOMPARE(history("New.ini"), newText);
+    }
+
+    // By the clock (no turn count set), a turn comes once a frame has passed
+    // since the last: after every file when each turn itself takes longer,
+    // and never more often than a frame, however quick the files are.
+    void turnsComeByTheClock() {
+        for (const bool slowTurns : {true, false}) {
+            fs::remove_all(dir);
+            fs::create_directories(dir);
+            const int files = slowTurns ? 4 : 400;
+            for (int i = 0; i < files; ++i) {
+                std::ofstream(dir / ("f" + std::to_string(i) + ".jpg")) << i;
+            }
+            openAndGet();
+            QTest::keyClicks(w->NewNa, "n");
+            std::vector<int> bar;
+            QTimer turns;
+            connect(&turns, &QTimer::timeout, this, [&] {
+                bar.push_back(w->PB->value());
+                if (slowTurns) {
+                    QTest::qSleep(2 * tavrin::gui::EventTurns::interval.count());
+                }
+            });
+            turns.start(0);
+            const auto start = std::chrono::steady_clock::now();
+            QTest::mouseClick(w->StrB, Qt::LeftButton);
+            const auto took = std::chrono::steady_clock::now() - start;
+            turns.stop();
+            QCOMPARE(messages.takeLast(), QStringLiteral("変更完了"));
+            if (slowTurns) {
+                QCOMPARE(bar, std::vector<int>({0, 1, 2, 3}));
+            } else {
+                QVERIFY(!bar.empty());
+                QVERIFY2(static_cast<long>(bar.size()) <=
+                             1 + took / tavrin::gui::EventTurns::interval,
+                         std::to_string(bar.size()).c_str());
+            }
+        }
     }
 
     // The new extension typed at a turn of the window names the files composed
