@@ -116,9 +116,6 @@ int main(int argc, char** argv) {
     }
     std::printf("files: %ld in %s (created in %.1f s)\n", count, dir.string().c_str(),
                 secondsSince(start));
-    std::printf("free names: %s\n", tavrin::platform::FolderEntries(dir.string()).watching()
-                                        ? "known from a watch of the folder"
-                                        : "looked up one by one");
 
     // The bare renames give each file the name the run gives it, and back.
     const std::string folder = dir.string() + tavrin::platform::separator();
@@ -160,7 +157,9 @@ int main(int argc, char** argv) {
         std::printf("%s: %.2f us/file (processor %.2f us/file)%s\n", what, perFile(b.seconds),
                     perFile(b.processor), how);
     };
-    print("run", run, "");
+    print("run", run,
+          best.namesWatched ? ", free names known from a watch of the folder"
+                            : ", free names looked up one by one");
     std::printf("     %ld batches, %.1f ms in syncs (%ld of a history file, %ld of the history "
                 "folder, %ld of the renamed files' folder)\n",
                 best.batches, best.syncSeconds * 1e3, best.fileSyncs, best.folderSyncs,

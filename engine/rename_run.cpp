@@ -227,11 +227,13 @@ std::string historyFailure(const std::string& path, const platform::Status& s) {
 
 // How long a batch is composed before its pairs are made durable and its files
 // renamed: about one frame, so the window answers and an option changed during
-// the run reaches the files of the next batch. Its renames are changes the
-// folder's lookups take in before the next batch, so it holds no more files
-// than they take in cheaply.
+// the run reaches the files of the next batch. Every batch costs a sync of each
+// history file, so a batch is as long as that frame allows, up to a bound on
+// the memory its names take. Its renames are changes the folder's lookups
+// take in, a part at a time while they are made, so that they stay cheap.
 constexpr auto batchTime = std::chrono::milliseconds(16);
-constexpr long batchFiles = platform::FolderEntries::changesBetweenRefreshes;
+constexpr long batchFiles = 65536;
+constexpr long renamesBetweenRefreshes = platform::FolderEntries::changesBetweenRefreshes / 2;
 long batchLimit = 0; // test-only: files per batch instead of the time
 RunFigures figures;
 
@@ -291,6 +293,10 @@ class Composer {
 public:
     Composer(const RunInputs& in, history::NewHistory& history)
         : in_(in), history_(history), count_(in.fileCount()), folder_(tavrinM::FolderPath) {}
+
+    // Takes in the changes of the folder while a batch is renamed.
+    void takeInChanges() { folder_.refresh(); }
+    bool watching() const { return folder_.watching(); }
 
     void next(Batch& batch) {
         batch.clear();
@@ -495,7 +501,10 @@ public:
                 return true;
             }
             folders_.renamedIn(tavrinM::FolderPath);
-            if (++renamed_ == 1) {
+            if (++renamed_ % renamesBetweenRefreshes == 0) {
+                composer_->takeInChanges();
+            }
+            if (renamed_ == 1) {
                 // The earlier history goes only once this rename would survive a power cut.
                 std::string failedPath;
                 platform::Status s = folders_.makeDurable(failedPath);
@@ -581,6 +590,7 @@ private:
         figures.userFolderSyncs = syncs.userFolders - syncsBefore_.userFolders;
         figures.folderSyncs = syncs.folders - syncsBefore_.folders - figures.userFolderSyncs;
         figures.syncSeconds = syncs.seconds - syncsBefore_.seconds;
+        figures.namesWatched = composer_ && composer_->watching();
     }
 
     const RunInputs& in_;
