@@ -246,8 +246,8 @@ struct Planned {
     history::NewHistory::Place place;
 };
 
-// The files of a batch, their names in one buffer, which keeps its room from
-// batch to batch: composing a file allocates nothing.
+// The files of a batch, their names in one buffer that keeps its room from
+// batch to batch, so that the run allocates nothing of its own per file.
 struct Batch {
     std::vector<Planned> files;
     std::string names; // each file's old name, then its new name
