@@ -42,6 +42,14 @@ double rawLoop(const std::string& folder, const std::vector<std::string>& names,
 double rawRestore(const std::string& folder, const std::vector<std::string>& names,
                   const std::string& prog);
 
+// The floor under a run or a restore: one no-replace rename per file, from[i]
+// to to[i] in turn, and nothing else (no record, no sync). The full paths are
+// made before the clock starts. Seconds, or negative when a rename failed.
+double bareRenames(const std::vector<std::string>& from, const std::vector<std::string>& to);
+
+// The processor time the process has used so far, user and system, all threads.
+double processorSeconds();
+
 bool createEmptyFile(const std::string& path);
 
 long processId();

@@ -1,6 +1,7 @@
 #include "bench/raw_loop.h"
 
 #include <chrono>
+#include <ctime>
 #include <fcntl.h>
 #include <stdio.h>
 #include <unistd.h>
@@ -56,6 +57,23 @@ double rawRestore(const std::string& folder, const std::vector<std::string>& nam
          ::unlink((prog + "/Old.ini").c_str()) == 0;
     return ok ? std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()
               : -1;
+}
+
+double bareRenames(const std::vector<std::string>& from, const std::vector<std::string>& to) {
+    const auto start = std::chrono::steady_clock::now();
+    for (std::size_t i = 0; i < from.size(); ++i) {
+        if (::renameat2(AT_FDCWD, from[i].c_str(), AT_FDCWD, to[i].c_str(), RENAME_NOREPLACE) !=
+            0) {
+            return -1;
+        }
+    }
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+double processorSeconds() {
+    timespec t{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
 bool createEmptyFile(const std::string& path) {

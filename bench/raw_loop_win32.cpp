@@ -75,6 +75,36 @@ double rawRestore(const std::string& folder, const std::vector<std::string>& nam
               : -1;
 }
 
+double bareRenames(const std::vector<std::string>& from, const std::vector<std::string>& to) {
+    std::vector<std::wstring> wideFrom, wideTo;
+    wideFrom.reserve(from.size());
+    wideTo.reserve(to.size());
+    for (std::size_t i = 0; i < from.size(); ++i) {
+        wideFrom.push_back(toWide(from[i]));
+        wideTo.push_back(toWide(to[i]));
+    }
+    const auto start = std::chrono::steady_clock::now();
+    for (std::size_t i = 0; i < wideFrom.size(); ++i) {
+        if (!MoveFileExW(wideFrom[i].c_str(), wideTo[i].c_str(), 0)) {
+            return -1;
+        }
+    }
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+double processorSeconds() {
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) {
+        return 0;
+    }
+    const auto seconds = [](const FILETIME& t) {
+        return static_cast<double>((static_cast<std::uint64_t>(t.dwHighDateTime) << 32) |
+                                   t.dwLowDateTime) /
+               1e7;
+    };
+    return seconds(kernel) + seconds(user);
+}
+
 bool createEmptyFile(const std::string& path) {
     HANDLE file = create(path, CREATE_NEW);
     if (file == INVALID_HANDLE_VALUE) {

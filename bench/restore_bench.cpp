@@ -3,13 +3,15 @@
 // in a process of its own so that its peak memory is its own: creates N files,
 // renames them with the raw loop (which records each pair as a run does), then
 // measures in turn the restore, the raw restore it stands on (one no-replace
-// rename and two cuts of the history per pair), and the confirmation loaded
-// and painted offscreen. Prints the best time of R rounds (default 1) and the
-// peak memory of each, with the processor time (user and system) each took,
-// which a busy machine disturbs less than the time, and last `restore ratio: X`
-// (restore over raw restore). With --unrestorable, last also the restore of
-// the same pairs once their folder was moved away, so that it keeps every
-// pair, and its ratio to the restore.
+// rename and two cuts of the history per pair), the bare renames back (one
+// no-replace rename per pair and nothing else) and the confirmation loaded and
+// painted offscreen. Prints the best time of R rounds (default 1) and the peak
+// memory of each, with the processor time (user and system) each took, which a
+// busy machine disturbs less than the time, and last `restore/bare: X` and
+// `restore ratio: X` (restore over bare renames, and over raw restore).
+// With --unrestorable, last also the restore of the same pairs once their
+// folder was moved away, so that it keeps every pair, and its ratio to the
+// restore.
 #include "bench/raw_loop.h"
 #include "engine/history.h"
 #include "engine/tavrinM.h"
@@ -58,9 +60,21 @@ int measure(const std::string& what, const fs::path& root, long count, int argc,
     tavrin::platform::setProgramFolderForTesting(prog.string());
     tavrinM::setMessageFunction([](const std::string&) {});
     double seconds = -1;
+    std::vector<std::string> from, to;
+    if (what == "bare") {
+        const std::vector<std::string> names = fileNames(count);
+        const std::vector<tavrin::bench::RawPair> pairs = tavrin::bench::rawPairs(folder, names);
+        for (std::size_t i = names.size(); i-- > 0;) {
+            from.push_back(folder + pairs[i].newName);
+            to.push_back(folder + names[i]);
+        }
+    }
+    const double processorStart = tavrin::bench::processorSeconds();
     if (what == "raw") {
         const std::vector<std::string> names = fileNames(count);
         seconds = tavrin::bench::rawRestore(folder, names, prog.string());
+    } else if (what == "bare") {
+        seconds = tavrin::bench::bareRenames(from, to);
     } else if (what == "restore" || what == "kept") {
         const auto start = Clock::now();
         tavrinM::SetHistoryPaths();
@@ -81,7 +95,7 @@ int measure(const std::string& what, const fs::path& root, long count, int argc,
             seconds = std::chrono::duration<double>(Clock::now() - start).count();
         }
     }
-    std::printf("%.6f\n", seconds);
+    std::printf("%.6f %.6f\n", seconds, tavrin::bench::processorSeconds() - processorStart);
     return seconds < 0 ? 1 : 0;
 }
 
@@ -91,11 +105,8 @@ struct Measured {
     double cpuSeconds;
 };
 
-double seconds(const timeval& t) {
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-}
-
-// Runs this program again to measure `what`: its time, and its peak resident memory.
+// Runs this program again to measure `what`: its time and processor time, and
+// its peak resident memory.
 Measured inChild(const char* what, const fs::path& root, long count) {
     int out[2];
     if (::pipe(out) != 0) {
@@ -125,8 +136,11 @@ Measured inChild(const char* what, const fs::path& root, long count) {
         WEXITSTATUS(status) != 0) {
         fail(std::string("measuring the ") + what + " failed");
     }
-    return {std::atof(text.c_str()), static_cast<double>(usage.ru_maxrss) / 1024.0,
-            seconds(usage.ru_utime) + seconds(usage.ru_stime)};
+    Measured measured{0, static_cast<double>(usage.ru_maxrss) / 1024.0, 0};
+    if (std::sscanf(text.c_str(), "%lf %lf", &measured.seconds, &measured.cpuSeconds) != 2) {
+        fail(std::string("measuring the ") + what + " gave no figures");
+    }
+    return measured;
 }
 
 } // namespace
@@ -180,7 +194,8 @@ int main(int argc, char** argv) {
         }
     };
     std::printf("pairs: %ld in %s\n", count, dir.string().c_str());
-    Measured restore{1e300, 0, 1e300}, raw{1e300, 0, 1e300}, dialog{1e300, 0, 1e300};
+    Measured restore{1e300, 0, 1e300}, raw{1e300, 0, 1e300}, bare{1e300, 0, 1e300},
+        dialog{1e300, 0, 1e300};
     const auto best = [](Measured& best, Measured now) {
         best = {std::min(best.seconds, now.seconds), std::max(best.peakMB, now.peakMB),
                 std::min(best.cpuSeconds, now.cpuSeconds)};
@@ -190,6 +205,8 @@ int main(int argc, char** argv) {
         best(restore, inChild("restore", root, count));
         renamed();
         best(raw, inChild("raw", root, count));
+        renamed();
+        best(bare, inChild("bare", root, count));
         renamed();
         best(dialog, inChild("dialog", root, count));
         if (tavrin::bench::rawRestore(folder, names, prog.string()) < 0) {
@@ -214,9 +231,14 @@ int main(int argc, char** argv) {
     std::printf("raw restore: %.2f s (processor %.2f s), peak %.0f MB (1 no-replace rename + 2 "
                 "cuts per pair)\n",
                 raw.seconds, raw.cpuSeconds, raw.peakMB);
+    std::printf("bare restore: %.2f s (processor %.2f s), peak %.0f MB (1 no-replace rename per "
+                "pair, nothing else)\n",
+                bare.seconds, bare.cpuSeconds, bare.peakMB);
     std::printf("confirmation: %.2f s to open and paint, peak %.0f MB\n", dialog.seconds,
                 dialog.peakMB);
-    std::printf("processor time ratio: %.3f\n", restore.cpuSeconds / raw.cpuSeconds);
+    std::printf("processor time: restore/raw %.3f, restore/bare %.3f\n",
+                restore.cpuSeconds / raw.cpuSeconds, restore.cpuSeconds / bare.cpuSeconds);
+    std::printf("restore/bare: %.3f\n", restore.seconds / bare.seconds);
     std::printf("restore ratio: %.3f\n", restore.seconds / raw.seconds);
     if (unrestorable) {
         std::printf("restore keeping every pair: %.2f s (processor %.2f s), peak %.0f MB; "

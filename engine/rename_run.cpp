@@ -3,13 +3,15 @@
 #include "engine/history_files.h"
 #include "engine/tavrinM.h"
 #include "platform/codepage.h"
+#include "platform/name_hashes.h"
 #include "platform/random.h"
 #include "platform/unicode.h"
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
+#include <iterator>
 #include <optional>
-#include <unordered_set>
 
 namespace tavrin {
 
@@ -58,17 +60,24 @@ bool isUsableNewName(std::string_view name) {
 }
 
 // The old name up to and including its first "." (empty when it has none).
-std::string throughFirstDot(const std::string& name) {
+std::string_view throughFirstDot(std::string_view name) {
     const auto dot = name.find('.');
-    return dot == std::string::npos ? std::string() : name.substr(0, dot + 1);
+    return dot == std::string_view::npos ? std::string_view() : name.substr(0, dot + 1);
 }
 
-// The old name up to and including its first ".", then the new extension;
-// sets DotPos to where that "." is.
-std::string extensionOnlyName(const std::string& oldName, const std::string& ext) {
-    const std::string kept = throughFirstDot(oldName);
+// The old name up to and including its first ".", then the new extension,
+// into `out`; sets DotPos to where that "." is.
+void extensionOnlyName(const std::string& oldName, const std::string& ext, std::string& out) {
+    const std::string_view kept = throughFirstDot(oldName);
     tavrinM::DotPos = static_cast<long>(platform::codePointCount(kept));
-    return kept + ext;
+    out.assign(kept).append(ext);
+}
+
+// The base name, the number in plain digits, ".", then the extension, into `out`.
+void numberedName(const std::string& base, long number, const std::string& ext, std::string& out) {
+    char digits[24];
+    const auto end = std::to_chars(std::begin(digits), std::end(digits), number).ptr;
+    out.assign(base).append(digits, end).append(1, '.').append(ext);
 }
 
 // The folder as the history records it: with one trailing separator.
@@ -87,7 +96,8 @@ NameCheck checkExtensionOnlyNames(const RunInputs& in, const std::string& ext, l
     const long count = in.fileCount();
     NameCheck result = NameCheck::Fine;
     for (long i = 0; i < count; ++i) {
-        const std::string composed = throughFirstDot(in.fileName(i)) + ext;
+        const std::string name = in.fileName(i);
+        const std::string composed = std::string(throughFirstDot(name)) + ext;
         if (!isUsableNewName(composed)) {
             return NameCheck::Unusable;
         }
@@ -165,10 +175,10 @@ bool checksPass(const RunInputs& in, RunActions& act) {
     return true;
 }
 
-// The new name of file `index`, by the options as they stand now. Sets
-// OldName, NameNum and RndNum (a random number drawn) and, for an
+// The new name of file `index`, by the options as they stand now, into
+// `out`. Sets OldName, NameNum and RndNum (a random number drawn) and, for an
 // extension-only name, DotPos.
-std::string composeName(const RunInputs& in, long index) {
+void composeName(const RunInputs& in, long index, std::string& out) {
     using namespace tavrinM;
     const bool kaC = in.nameAndExtension();
     const bool kacC = in.extensionOnly();
@@ -180,12 +190,12 @@ std::string composeName(const RunInputs& in, long index) {
     }
     OldName = in.fileName(index);
     if (kaC && !kacC) {
-        return BaseName + std::to_string(NameNum) + "." + in.newExtension();
+        numberedName(BaseName, NameNum, in.newExtension(), out);
+    } else if (kacC && !kaC) {
+        extensionOnlyName(OldName, in.newExtension(), out);
+    } else {
+        numberedName(BaseName, NameNum, in.selectedExtension(), out);
     }
-    if (kacC && !kaC) {
-        return extensionOnlyName(OldName, in.newExtension());
-    }
-    return BaseName + std::to_string(NameNum) + "." + in.selectedExtension();
 }
 
 std::string stoppedMessage(const std::string& oldName, const std::string& reason, bool anyRenamed) {
@@ -220,29 +230,57 @@ std::string historyFailure(const std::string& path, const platform::Status& s) {
 
 // How long a batch is composed before its pairs are made durable and its files
 // renamed: about one frame, so the window answers and an option changed during
-// the run reaches the files of the next batch. Its renames are changes the
-// folder's lookups take in before the next batch, so it holds no more files
-// than they take in cheaply.
+// the run reaches the files of the next batch. Every batch costs a sync of each
+// history file, so a batch is as long as that frame allows, up to a bound on
+// the memory its names take. Its renames are changes the folder's lookups
+// take in, a part at a time while they are made, so that they stay cheap.
 constexpr auto batchTime = std::chrono::milliseconds(16);
-constexpr long batchFiles = platform::FolderEntries::changesBetweenRefreshes;
+constexpr long batchFiles = 65536;
+constexpr long renamesBetweenRefreshes = platform::FolderEntries::changesBetweenRefreshes / 2;
 long batchLimit = 0; // test-only: files per batch instead of the time
 RunFigures figures;
 
-// A file of a batch: its names and numbers as they were composed, and where
-// its pair begins in the history.
+// A file of a batch: where its names are in the batch, its numbers as they
+// were composed, and where its pair begins in the history.
 struct Planned {
     long index = 0;
-    std::string oldName, newName;
+    std::size_t oldAt = 0, oldSize = 0, newSize = 0;
     long nameNum = 0, rndNum = 0, dotPos = 0;
     history::NewHistory::Place place;
 };
 
+// The files of a batch, their names in one buffer that keeps its room from
+// batch to batch, so that the run allocates nothing of its own per file.
 struct Batch {
     std::vector<Planned> files;
+    std::string names; // each file's old name, then its new name
     // The file after the last one cannot be recorded: the run stops there.
     bool stops = false;
     std::string stopName;
     Failure stop;
+
+    std::string_view oldName(const Planned& file) const {
+        return std::string_view(names).substr(file.oldAt, file.oldSize);
+    }
+    std::string_view newName(const Planned& file) const {
+        return std::string_view(names).substr(file.oldAt + file.oldSize, file.newSize);
+    }
+
+    void add(Planned file, std::string_view oldName, std::string_view newName) {
+        file.oldAt = names.size();
+        file.oldSize = oldName.size();
+        file.newSize = newName.size();
+        names.append(oldName).append(newName);
+        files.push_back(file);
+    }
+
+    void clear() {
+        files.clear();
+        names.clear();
+        stops = false;
+        stopName.clear();
+        stop = {};
+    }
 };
 
 // Composes the run's files batch by batch, in list order, and queues their
@@ -259,15 +297,22 @@ public:
     Composer(const RunInputs& in, history::NewHistory& history)
         : in_(in), history_(history), count_(in.fileCount()), folder_(tavrinM::FolderPath) {}
 
-    Batch next() {
-        Batch batch;
+    // Takes in the changes of the folder while a batch is renamed.
+    void takeInChanges() { folder_.refresh(); }
+    bool watching() const { return folder_.watching(); }
+
+    void next(Batch& batch) {
+        batch.clear();
         claimed_.clear();
         folder_.refresh(); // the folder as it stands when the batch is composed
         const auto start = Clock::now();
         for (;;) {
+            // The file's names are in OldName and newName_.
             Planned file;
             if (carried_) {
-                file = std::move(*carried_);
+                file = *carried_;
+                tavrinM::OldName = carriedOld_;
+                newName_ = carriedNew_;
                 carried_.reset();
             } else if (next_ < count_) {
                 if (!compose(next_++, file, batch)) {
@@ -276,35 +321,40 @@ public:
             } else {
                 break;
             }
-            std::string key = platform::foldedKey(file.newName);
-            if (taken(key, file.newName)) {
+            const std::string& oldName = tavrinM::OldName;
+            const std::uint64_t key = platform::foldedKeyHash(newName_);
+            if (taken(key, newName_)) {
                 if (batch.files.empty()) {
-                    stopIfTaken(batch, file);
+                    stopIfTaken(batch, oldName, newName_);
                 }
                 if (batch.stops) {
                     break;
                 }
                 if (!batch.files.empty()) {
-                    carried_ = std::move(file);
+                    carried_ = file;
+                    carriedOld_ = oldName;
+                    carriedNew_ = newName_;
                     break;
                 }
             }
             file.place = history_.end();
-            if (auto s = history_.add(file.oldName, file.newName); !s.ok()) {
-                stopAt(batch, file.oldName, {true, false, s.reason});
+            if (auto s = history_.add(oldName, newName_); !s.ok()) {
+                stopAt(batch, oldName, {true, false, s.reason});
                 break;
             }
-            claimed_.insert(std::move(key));
-            batch.files.push_back(std::move(file));
+            claimed_.insert(key);
+            batch.add(file, oldName, newName_);
             const long size = static_cast<long>(batch.files.size());
-            const bool full = batchLimit > 0
-                                  ? size >= batchLimit
-                                  : size >= batchFiles || Clock::now() - start >= batchTime;
+            // The clock is read every sixteen files: reading it costs a good part of
+            // composing one.
+            const bool full =
+                batchLimit > 0
+                    ? size >= batchLimit
+                    : size >= batchFiles || (size % 16 == 0 && Clock::now() - start >= batchTime);
             if (full) {
                 break;
             }
         }
-        return batch;
     }
 
 private:
@@ -313,13 +363,12 @@ private:
     bool compose(long index, Planned& file, Batch& batch) {
         using namespace tavrinM;
         file.index = index;
-        file.newName = composeName(in_, index);
-        file.oldName = OldName;
+        composeName(in_, index, newName_);
         file.nameNum = NameNum;
         file.rndNum = RndNum;
         file.dotPos = DotPos;
-        if (!isUsableName(file.oldName) || !isUsableNewName(file.newName)) {
-            stopAt(batch, file.oldName, {true, false, msgUnsafeName});
+        if (!isUsableName(OldName) || !isUsableNewName(newName_)) {
+            stopAt(batch, OldName, {true, false, msgUnsafeName});
             return false;
         }
         return true;
@@ -327,13 +376,13 @@ private:
 
     // The first file of a batch whose new name looked taken: the folder is
     // asked again, and the run stops there unless the name is free after all.
-    static void stopIfTaken(Batch& batch, const Planned& file) {
+    static void stopIfTaken(Batch& batch, const std::string& oldName, const std::string& newName) {
         platform::Status error;
-        const bool isTaken = platform::entryExists(tavrinM::FolderPath + file.newName, &error);
+        const bool isTaken = platform::entryExists(tavrinM::FolderPath + newName, &error);
         if (!error.ok()) {
-            stopAt(batch, file.oldName, {true, false, error.reason});
+            stopAt(batch, oldName, {true, false, error.reason});
         } else if (isTaken) {
-            stopAt(batch, file.oldName, {true, true, {}});
+            stopAt(batch, oldName, {true, true, {}});
         }
     }
 
@@ -345,9 +394,10 @@ private:
 
     // Letter case counts for nothing among the batch's own names (`key` is the
     // new name folded), as on the case-insensitive file systems: that ends a
-    // batch more often, never less.
-    bool taken(const std::string& key, const std::string& newName) const {
-        if (claimed_.count(key) != 0) {
+    // batch more often, never less. Two names whose keys share a hash end it
+    // too, which costs the next batch's sync and nothing else.
+    bool taken(std::uint64_t key, const std::string& newName) const {
+        if (claimed_.contains(key)) {
             return true;
         }
         platform::Status error;
@@ -359,17 +409,19 @@ private:
     const long count_;
     long next_ = 0;
     platform::FolderEntries folder_;
+    std::string newName_; // the new name of the file in hand
     std::optional<Planned> carried_;
-    std::unordered_set<std::string> claimed_;
+    std::string carriedOld_, carriedNew_;
+    platform::detail::NameHashes claimed_;
 };
 
 // The file in hand: sets ListIdx, OldName, NewName, NameNum, RndNum and
 // DotPos to what they were when the file was composed.
-void takeUp(const Planned& file) {
+void takeUp(const Batch& batch, const Planned& file) {
     using namespace tavrinM;
     ListIdx = file.index;
-    OldName = file.oldName;
-    NewName = file.newName;
+    OldName.assign(batch.oldName(file));
+    NewName.assign(batch.newName(file));
     NameNum = file.nameNum;
     RndNum = file.rndNum;
     DotPos = file.dotPos;
@@ -413,16 +465,16 @@ public:
     // Composes the next batch; on the way sets OldName, NameNum, RndNum and
     // DotPos (composeName). The renames so far are made durable first where
     // the folder needs it, since the batch may take names they freed.
-    Batch compose() {
+    void compose(Batch& batch) {
         std::string failedPath;
         if (auto s = folders_.makeDurable(failedPath); !s.ok()) {
-            Batch stop;
-            stop.stops = true;
-            stop.stopName = tavrinM::OldName;
-            stop.stop = {true, false, failedPath + "\n" + s.reason};
-            return stop;
+            batch.clear();
+            batch.stops = true;
+            batch.stopName = tavrinM::OldName;
+            batch.stop = {true, false, failedPath + "\n" + s.reason};
+            return;
         }
-        return composer_->next();
+        composer_->next(batch);
     }
 
     // Writes the batch's pairs and makes them durable; on a failure, takes
@@ -434,7 +486,7 @@ public:
         ++figures.batches;
         std::string failedPath;
         if (auto s = history_.makeDurable(failedPath); !s.ok()) {
-            tavrinM::OldName = batch.files.front().oldName;
+            tavrinM::OldName = batch.oldName(batch.files.front());
             cutBack(batch.files.front().place);
             return {true, false, historyFailure(failedPath, s)};
         }
@@ -448,14 +500,17 @@ public:
             const bool last = k + 1 == batch.files.size();
             const history::NewHistory::Place after =
                 last ? history_.end() : batch.files[k + 1].place;
-            takeUp(batch.files[k]);
+            takeUp(batch, batch.files[k]);
             if (const platform::Status s = tavrinM::RenameOne(); !s.ok()) {
                 failure = {true, s.targetExists(), s.reason};
                 cutBack(batch.files[k].place);
                 return true;
             }
             folders_.renamedIn(tavrinM::FolderPath);
-            if (++renamed_ == 1) {
+            if (++renamed_ % renamesBetweenRefreshes == 0) {
+                composer_->takeInChanges();
+            }
+            if (renamed_ == 1) {
                 // The earlier history goes only once this rename would survive a power cut.
                 std::string failedPath;
                 platform::Status s = folders_.makeDurable(failedPath);
@@ -541,6 +596,7 @@ private:
         figures.userFolderSyncs = syncs.userFolders - syncsBefore_.userFolders;
         figures.folderSyncs = syncs.folders - syncsBefore_.folders - figures.userFolderSyncs;
         figures.syncSeconds = syncs.seconds - syncsBefore_.seconds;
+        figures.namesWatched = composer_ && composer_->watching();
     }
 
     const RunInputs& in_;
@@ -564,8 +620,9 @@ RunEnding RenameRun(const RunInputs& in, RunActions& act) {
     if (!run.start()) {
         return RunEnding::HistoryFailed;
     }
+    Batch batch;
     for (;;) {
-        const Batch batch = run.compose();
+        run.compose(batch);
         if (batch.files.empty() && !batch.stops) {
             return run.complete();
         }

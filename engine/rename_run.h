@@ -92,6 +92,7 @@ struct RunFigures {
     long folderSyncs = 0;     // history folder made durable
     long userFolderSyncs = 0; // the user's folder made durable (two disks, FAT, exFAT)
     double syncSeconds = 0;
+    bool namesWatched = false; // free names known from a watch of the folder to the end
 };
 const RunFigures& lastRunFigures();
 

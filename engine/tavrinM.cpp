@@ -43,7 +43,11 @@ bool PathExists(const std::string& path, tavrin::platform::Status* error) {
 }
 
 tavrin::platform::Status RenameOne() {
-    return tavrin::platform::renameNoReplace(FolderPath + OldName, FolderPath + NewName);
+    // A run renames file after file: the two paths keep their room from call to call.
+    thread_local std::string from, to;
+    from.assign(FolderPath).append(OldName);
+    to.assign(FolderPath).append(NewName);
+    return tavrin::platform::renameNoReplace(from, to);
 }
 
 void SetHistoryPaths() {

@@ -17,7 +17,23 @@ public:
     virtual bool encode(std::string_view utf8, std::string& out) const = 0;
     // The code page to UTF-8; false when the bytes are not valid in it.
     virtual bool decode(std::string_view bytes, std::string& out) const = 0;
+
+    // Appends `utf8` in the code page to `out`; false, appending nothing, when
+    // a character cannot be represented. ASCII text is appended as it is where
+    // the code page writes ASCII as ASCII, which every ANSI code page does.
+    bool encodeAppend(std::string_view utf8, std::string& out) const;
+
+protected:
+    // For the code pages that convert: whether ASCII comes out unchanged,
+    // asked once of `encode` and `decode` when the code page is made.
+    void learnAscii();
+
+private:
+    bool asciiAsIs_ = false;
 };
+
+// True when `text` is ASCII alone.
+bool isAscii(std::string_view text);
 
 // Code page `number` (65001 is UTF-8, 932 is Shift_JIS as Windows has it), or
 // nullptr when this system cannot convert it.

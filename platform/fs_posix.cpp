@@ -482,8 +482,10 @@ bool FolderEntries::watching() const {
 }
 
 bool isPlainName(std::string_view name) {
+    // Two searches for one character each: find_first_of would search the set
+    // once for every character of the name, and a run asks this of every name.
     return !name.empty() && name != "." && name != ".." &&
-           name.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos;
+           name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
 }
 
 bool hidesLeadingDot() {

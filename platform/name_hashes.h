@@ -17,7 +17,8 @@ constexpr std::uint64_t hashStep(std::uint64_t hash, std::uint64_t folded) {
 }
 
 // A set of name hashes, open addressed: it holds every name of a folder of
-// 100,000 files and answers one lookup per file of a run.
+// 100,000 files and answers one lookup per file of a run, and the names a
+// batch of the run claims, without an allocation per name.
 class NameHashes {
 public:
     void insert(std::uint64_t hash) {
@@ -31,6 +32,14 @@ public:
 
     bool contains(std::uint64_t hash) const {
         return !slots_.empty() && slots_[slotOf(slots_, hash)] != empty;
+    }
+
+    // Empties the set and keeps its room.
+    void clear() {
+        if (count_ > 0) {
+            std::fill(slots_.begin(), slots_.end(), empty);
+            count_ = 0;
+        }
     }
 
 private:

@@ -88,14 +88,12 @@ Status queueLine(int number, std::string_view utf8) {
     if (slot == nullptr || !slot->open || slot->mode != Mode::Output) {
         return notOpen(number);
     }
-    if (utf8.find_first_of("\r\n") != std::string_view::npos) {
+    if (utf8.find('\n') != std::string_view::npos || utf8.find('\r') != std::string_view::npos) {
         return Status::failure("改行文字を含む行は書き込めません");
     }
-    std::string line;
-    if (!historyCodePage().encode(utf8, line)) {
+    if (!historyCodePage().encodeAppend(utf8, slot->queued)) {
         return Status::failure("変更履歴の文字コードで表せない文字が含まれています");
     }
-    slot->queued += line;
     slot->queued += "\r\n";
     return Status::success();
 }

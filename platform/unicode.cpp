@@ -1,4 +1,5 @@
 #include "platform/unicode.h"
+#include "platform/name_hashes.h"
 
 namespace tavrin::platform {
 
@@ -120,6 +121,22 @@ std::string foldedKey(std::string_view text) {
         }
     }
     return key;
+}
+
+std::uint64_t foldedKeyHash(std::string_view text) {
+    std::uint64_t hash = detail::hashStart;
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c >= 0x80) {
+            hash = detail::hashStart;
+            for (const char k : foldedKey(text)) {
+                hash = detail::hashStep(hash, static_cast<unsigned char>(k));
+            }
+            return hash;
+        }
+        hash = detail::hashStep(hash, c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+    }
+    return hash;
 }
 
 std::size_t codePointCount(std::string_view text) {

@@ -1,6 +1,7 @@
 // UTF-8 decoding and simple case folding, shared by listing, matching and sorting.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -22,6 +23,9 @@ std::u32string foldedText(std::string_view text);
 // The folded text as bytes that compare, byte by byte, in the order of the
 // folded code points: a cheap sort key (no decoding for ASCII names).
 std::string foldedKey(std::string_view text);
+
+// A hash of foldedKey(text), made without the key for ASCII text.
+std::uint64_t foldedKeyHash(std::string_view text);
 
 // Number of code points in valid UTF-8 text.
 std::size_t codePointCount(std::string_view text);

@@ -321,6 +321,8 @@ TEST_F(RenameRunTest, NumbersGoPastSixteenBits) {
     EXPECT_EQ(std::count(newText.begin(), newText.end(), '\n'), count + 1);
     EXPECT_TRUE(oldText.ends_with("\r\n32768.t\r\n32769.t\r\n"));
     EXPECT_TRUE(newText.ends_with("\r\nn32768.t\r\nn32769.t\r\n"));
+    // More changes than a watch holds between two looks, in batches as long as time allows.
+    EXPECT_EQ(lastRunFigures().namesWatched, platform::FolderEntries(utf8(dir)).watching());
 }
 
 // --- Batches -------------------------------------------------------------------

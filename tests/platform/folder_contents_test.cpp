@@ -18,7 +18,7 @@ int sign(int v) {
 }
 
 // The byte key sorts exactly as the folded code points do, for valid and
-// broken UTF-8 alike.
+// broken UTF-8 alike, and its hash tells the same names apart.
 TEST(FoldedKey, OrdersAsTheFoldedCodePoints) {
     const std::vector<std::string> pieces = {"a",
                                              "A",
@@ -53,6 +53,8 @@ TEST(FoldedKey, OrdersAsTheFoldedCodePoints) {
         ASSERT_EQ(sign(foldedKey(a).compare(foldedKey(b))),
                   sign(foldedText(a).compare(foldedText(b))))
             << '"' << a << "\" vs \"" << b << '"';
+        // The run's claimed names hash the key without making it.
+        ASSERT_EQ(foldedKeyHash(a) == foldedKeyHash(b), foldedKey(a) == foldedKey(b)) << a << b;
     }
 }
 

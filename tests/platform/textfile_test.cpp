@@ -116,11 +116,15 @@ TEST_F(TextFileTest, QueuedLinesReachTheFileTogether) {
 TEST_F(TextFileTest, TextTheCodePageCannotHoldIsRefusedWhole) {
     ASSERT_TRUE(setHistoryCodePageForTesting(932));
     ASSERT_TRUE(tf::open(1, file, tf::Mode::Output).ok());
+    // Past the first eight bytes too, where ASCII is told apart a byte at a time.
     EXPECT_FALSE(tf::writeLine(1, "smile\xF0\x9F\x98\x80").ok());
+    EXPECT_FALSE(tf::writeLine(1, "smile :)\xF0\x9F\x98\x80").ok());
     EXPECT_FALSE(tf::writeLine(1, "two\r\nlines").ok());
+    EXPECT_FALSE(tf::writeLine(1, "two\rlines").ok());
     ASSERT_TRUE(tf::writeLine(1, "日本").ok());
+    ASSERT_TRUE(tf::writeLine(1, "photo001日本").ok());
     tf::close(1);
-    EXPECT_EQ(bytes(), "\x93\xFA\x96\x7B\r\n");
+    EXPECT_EQ(bytes(), "\x93\xFA\x96\x7B\r\nphoto001\x93\xFA\x96\x7B\r\n");
 
     setHistoryCodePageForTesting(0); // UTF-8: invalid bytes are refused as well
     ASSERT_TRUE(tf::open(1, file, tf::Mode::Output).ok());
