@@ -124,11 +124,15 @@ std::string foldedKey(std::string_view text) {
 }
 
 std::uint64_t foldedKeyHash(std::string_view text) {
-    std::uint64_t hash = detail::hashStart;
+    return foldedKeyHash(text, detail::hashStart);
+}
+
+std::uint64_t foldedKeyHash(std::string_view text, std::uint64_t start) {
+    std::uint64_t hash = start;
     for (const char ch : text) {
         const auto c = static_cast<unsigned char>(ch);
         if (c >= 0x80) {
-            hash = detail::hashStart;
+            hash = start;
             for (const char k : foldedKey(text)) {
                 hash = detail::hashStep(hash, static_cast<unsigned char>(k));
             }
