@@ -345,19 +345,20 @@ void restoreNames(RestoreResult& result) {
     // Reused from pair to pair, so that the walk allocates little per pair.
     std::string reason, from, to, lookPath;
     std::uint64_t folderHash = 0;
-    FolderPath.clear();
+    std::string_view current;              // the folder of the pair before, as the pairs hold it
+    std::size_t at = history.pairs.size(); // the pair in hand
     for (std::size_t i = history.pairs.size(); i-- > 0;) {
+        at = i;
         const std::string_view folder = history.pairs.folder(i);
         const std::string_view oldName = history.pairs.oldName(i);
         const std::string_view newName = history.pairs.newName(i);
-        if (folder != FolderPath) {
+        if (folder.data() != current.data()) {
+            current = folder;
             FolderPath.assign(folder);
             folderHash = platform::foldedKeyHash(folder);
         }
-        OldName.assign(oldName);
-        NewName.assign(newName);
-        from.assign(FolderPath).append(NewName);
-        to.assign(FolderPath).append(OldName);
+        from.assign(FolderPath).append(newName);
+        to.assign(FolderPath).append(oldName);
         if ((freed.contains(platform::foldedKeyHash(oldName, folderHash)) || batchFull()) &&
             !cutBatch()) {
             break;
@@ -383,6 +384,11 @@ void restoreNames(RestoreResult& result) {
         }
         first = i;
         ++batchSize;
+    }
+    if (at < history.pairs.size()) {
+        // The state holds the last pair dealt with, as the walk leaves it.
+        OldName.assign(history.pairs.oldName(at));
+        NewName.assign(history.pairs.newName(at));
     }
     if (result.problem == Problem::None) {
         cutBatch();
