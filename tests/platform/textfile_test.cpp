@@ -119,8 +119,11 @@ TEST_F(TextFileTest, TextTheCodePageCannotHoldIsRefusedWhole) {
     // Past the first eight bytes too, where ASCII is told apart a byte at a time.
     EXPECT_FALSE(tf::writeLine(1, "smile\xF0\x9F\x98\x80").ok());
     EXPECT_FALSE(tf::writeLine(1, "smile :)\xF0\x9F\x98\x80").ok());
-    EXPECT_FALSE(tf::writeLine(1, "two\r\nlines").ok());
-    EXPECT_FALSE(tf::writeLine(1, "two\rlines").ok());
+    // A line break anywhere, in the first eight bytes or after them.
+    for (const char* line : {"two\r\nlines", "two\rlines", "two\nlines", "a\rb", "a\nb",
+                             "photo001.jpg\n", "photo001.jpg\r"}) {
+        EXPECT_FALSE(tf::writeLine(1, line).ok()) << line;
+    }
     ASSERT_TRUE(tf::writeLine(1, "日本").ok());
     ASSERT_TRUE(tf::writeLine(1, "photo001日本").ok());
     tf::close(1);
