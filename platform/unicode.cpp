@@ -67,6 +67,10 @@ std::u32string decodeUtf8(std::string_view text) {
 
 bool isValidUtf8(std::string_view text) {
     for (std::size_t i = 0; i < text.size();) {
+        if (static_cast<unsigned char>(text[i]) < 0x80) {
+            ++i; // ASCII, as most of a name is, without decoding
+            continue;
+        }
         char32_t cp;
         const std::size_t len = decodeOne(text, i, cp);
         if (len == 0) {

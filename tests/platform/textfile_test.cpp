@@ -195,4 +195,17 @@ TEST(CodePage932, TextThatWouldComeBackChangedIsNotRepresentable) {
     }
 }
 
+// The history in UTF-8 takes no bytes that are not UTF-8, alone or after ASCII.
+TEST(CodePage65001, BytesThatAreNotUtf8AreRefused) {
+    const auto page = tavrin::platform::makeCodePage(65001);
+    ASSERT_NE(page, nullptr);
+    std::string out;
+    for (const char* bad : {"\x80", "photo\x80.jpg", "photo\xE5\x86", "\xFF", "a\xC3"}) {
+        EXPECT_FALSE(page->decode(bad, out)) << bad;
+        EXPECT_FALSE(page->encode(bad, out)) << bad;
+    }
+    ASSERT_TRUE(page->decode("photo写真.jpg", out));
+    EXPECT_EQ(out, "photo写真.jpg");
+}
+
 } // namespace
