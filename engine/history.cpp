@@ -1,13 +1,13 @@
 #include "engine/history.h"
 #include "engine/history_files.h"
 #include "engine/tavrinM.h"
+#include "platform/name_hashes.h"
 #include "platform/textfile.h"
 #include "platform/unicode.h"
 
 #include <algorithm>
 #include <chrono>
 #include <new>
-#include <unordered_set>
 
 namespace tavrin {
 
@@ -27,6 +27,8 @@ const char* const msgUnpaired = "New.ini に対になる名前がありません
 // them off together, at most, and for how long.
 constexpr long batchPairs = 4096;
 constexpr auto batchTime = std::chrono::milliseconds(16);
+// The clock is read once every so many pairs, not for each.
+constexpr long clockEvery = 16;
 long batchLimit = 0; // test-only: pairs per batch instead of the time
 
 // The kept files of one pass: the pairs it could not restore, in the order it
@@ -39,7 +41,8 @@ public:
     bool any() const { return opened_; }
 
     // Queues a pair. The kept files are created, durably, with the first.
-    platform::Status add(const HistoryPair& pair, std::string& failedPath) {
+    platform::Status add(std::string_view folder, std::string_view oldName,
+                         std::string_view newName, std::string& failedPath) {
         failedPath = files_.oldKept;
         if (!opened_) {
             for (const auto& [number, path] : {std::pair{oldKeptFile, &files_.oldKept},
@@ -55,11 +58,12 @@ public:
             }
         }
         platform::Status s;
-        if (pair.folder != folder_) {
-            s = queueBoth("-" + pair.folder, "-" + pair.folder);
-            folder_ = s.ok() ? pair.folder : std::string();
+        if (folder != folder_) {
+            const std::string line = "-" + std::string(folder);
+            s = queueBoth(line, line);
+            folder_ = s.ok() ? folder : std::string_view();
         }
-        s = s.ok() ? queueBoth(pair.oldName, pair.newName) : s;
+        s = s.ok() ? queueBoth(oldName, newName) : s;
         queued_ = queued_ || s.ok();
         return s;
     }
@@ -88,7 +92,7 @@ public:
     }
 
 private:
-    platform::Status queueBoth(const std::string& oldLine, const std::string& newLine) {
+    platform::Status queueBoth(std::string_view oldLine, std::string_view newLine) {
         platform::Status s = tf::queueLine(oldKeptFile, oldLine);
         return s.ok() ? tf::queueLine(newKeptFile, newLine) : s;
     }
@@ -96,7 +100,7 @@ private:
     const history::Files& files_;
     bool opened_ = false;
     bool queued_ = false;
-    std::string folder_;
+    std::string_view folder_; // into the pairs being restored
 };
 
 // Cuts a pair, and whatever follows it, off both history files, once the
@@ -136,13 +140,13 @@ enum class Outcome { Restored, Kept, Stopped };
 // old one. Kept, with `reason`, when it cannot be restored. Stopped, with
 // `failedPath` and `reason`, when a look or a tidy fails: nothing is known of
 // the pair then. `from` and `to` are the pair's new and old paths.
-Outcome restoreOne(const HistoryPair& pair, const std::string& from, const std::string& to,
-                   std::string& reason, std::string& failedPath) {
-    if (pair.newName.empty()) {
+Outcome restoreOne(std::string_view oldName, std::string_view newName, const std::string& from,
+                   const std::string& to, std::string& reason, std::string& failedPath) {
+    if (newName.empty()) {
         reason = msgUnpaired;
         return Outcome::Kept;
     }
-    if (!isUsableName(pair.oldName) || !isUsableName(pair.newName)) {
+    if (!isUsableName(oldName) || !isUsableName(newName)) {
         reason = msgUnusable;
         return Outcome::Kept;
     }
@@ -269,21 +273,33 @@ void restoreNames(RestoreResult& result) {
         result = withProblem(result, Problem::Refused, OldIniPath, s.reason);
         return;
     }
-    if (const HistoryRead current = history::readCurrent(); !current.ok) {
-        result = withProblem(result, Problem::Unreadable, current.path, current.reason);
-        return;
-    }
+    // Most often there is nothing to settle, and the history is read once.
+    // Otherwise it is read first as it stands, so that a history that cannot
+    // be read is left as it is, then settled, and read again to be cut.
     std::string failedPath;
-    if (auto s = history::settle(true, failedPath); !s.ok()) {
-        result = withProblem(result, Problem::Refused, failedPath, s.reason);
+    bool answered = false, refused = false;
+    history::Parsed history = history::openIfSettled(answered, refused);
+    if (answered) {
+        result = withProblem(result, refused ? Problem::Refused : Problem::Unreadable, history.path,
+                             history.reason);
         return;
     }
-    bool cannotChange = false;
-    const history::Parsed history = history::openForRestore(cannotChange);
     if (!history.ok) {
-        result = withProblem(result, cannotChange ? Problem::Refused : Problem::Unreadable,
-                             history.path, history.reason);
-        return;
+        if (const HistoryRead current = history::readCurrent(); !current.ok) {
+            result = withProblem(result, Problem::Unreadable, current.path, current.reason);
+            return;
+        }
+        if (auto s = history::settle(true, failedPath); !s.ok()) {
+            result = withProblem(result, Problem::Refused, failedPath, s.reason);
+            return;
+        }
+        bool cannotChange = false;
+        history = history::openForRestore(cannotChange);
+        if (!history.ok) {
+            result = withProblem(result, cannotChange ? Problem::Refused : Problem::Unreadable,
+                                 history.path, history.reason);
+            return;
+        }
     }
 
     // Last rename first, so a file that took a name another had just left
@@ -299,7 +315,9 @@ void restoreNames(RestoreResult& result) {
         platform::keepsOrderWith(platform::historyFolder(), platform::historyFolder());
     std::size_t first = 0; // the batch's earliest pair, while `batchSize` > 0
     long batchSize = 0;
-    std::unordered_set<std::string> freed; // the names the batch's pairs freed
+    // The names the batch's pairs freed, as hashes of their folded paths: a
+    // hash shared by chance ends a batch early, which is safe.
+    platform::detail::NameHashes freed;
     auto batchStart = std::chrono::steady_clock::now();
     const auto cutBatch = [&] {
         if (batchSize == 0) {
@@ -321,26 +339,35 @@ void restoreNames(RestoreResult& result) {
     const auto batchFull = [&] {
         return batchLimit > 0 ? batchSize >= batchLimit
                               : batchSize >= batchPairs ||
-                                    std::chrono::steady_clock::now() - batchStart >= batchTime;
+                                    (batchSize % clockEvery == 0 && batchSize > 0 &&
+                                     std::chrono::steady_clock::now() - batchStart >= batchTime);
     };
     // Reused from pair to pair, so that the walk allocates little per pair.
-    HistoryPair pair;
     std::string reason, from, to, lookPath;
+    std::uint64_t folderHash = 0;
+    std::string_view current;              // the folder of the pair before, as the pairs hold it
+    std::size_t at = history.pairs.size(); // the pair in hand
     for (std::size_t i = history.pairs.size(); i-- > 0;) {
-        history.pairs.copy(i, pair);
-        FolderPath = pair.folder;
-        OldName = pair.oldName;
-        NewName = pair.newName;
-        from.assign(FolderPath).append(NewName);
-        to.assign(FolderPath).append(OldName);
-        if ((freed.count(platform::foldedKey(to)) != 0 || batchFull()) && !cutBatch()) {
+        at = i;
+        const std::string_view folder = history.pairs.folder(i);
+        const std::string_view oldName = history.pairs.oldName(i);
+        const std::string_view newName = history.pairs.newName(i);
+        if (folder.data() != current.data()) {
+            current = folder;
+            FolderPath.assign(folder);
+            folderHash = platform::foldedKeyHash(folder);
+        }
+        from.assign(FolderPath).append(newName);
+        to.assign(FolderPath).append(oldName);
+        if ((freed.contains(platform::foldedKeyHash(oldName, folderHash)) || batchFull()) &&
+            !cutBatch()) {
             break;
         }
-        const Outcome outcome = restoreOne(pair, from, to, reason, lookPath);
+        const Outcome outcome = restoreOne(oldName, newName, from, to, reason, lookPath);
         if (outcome == Outcome::Restored) {
             folders.renamedIn(FolderPath);
             ++result.restored;
-            freed.insert(platform::foldedKey(from));
+            freed.insert(platform::foldedKeyHash(newName, folderHash));
         } else if (outcome == Outcome::Stopped) {
             // What the batch restored so far is cut off first: the history
             // then names exactly the pairs still to undo.
@@ -348,14 +375,20 @@ void restoreNames(RestoreResult& result) {
                 result = withProblem(std::move(result), Problem::LookFailed, lookPath, reason);
             }
             break;
-        } else if (auto s = kept.add(pair, failedPath); s.ok()) {
-            result.failed.push_back({pair, reason});
+        } else if (auto s = kept.add(folder, oldName, newName, failedPath); s.ok()) {
+            result.failed.push_back(
+                {{std::string(folder), std::string(oldName), std::string(newName)}, reason});
         } else {
             result = withProblem(std::move(result), Problem::Stopped, failedPath, s.reason);
             break;
         }
         first = i;
         ++batchSize;
+    }
+    if (at < history.pairs.size()) {
+        // The state holds the last pair dealt with, as the walk leaves it.
+        OldName.assign(history.pairs.oldName(at));
+        NewName.assign(history.pairs.newName(at));
     }
     if (result.problem == Problem::None) {
         cutBatch();

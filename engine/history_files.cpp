@@ -246,8 +246,8 @@ Lines parseFiles(int oldN, int newN, const std::string& oldPath, const std::stri
         const bool needed =
             lines.ok ? lines.nameLines > 0 || (kept && newThere) : lines.path == newPath;
         if (needed) {
-            lines = failed(newPath, lookFailed.ok() ? newOpened.reason : lookFailed.reason,
-                           newThere);
+            lines =
+                failed(newPath, lookFailed.ok() ? newOpened.reason : lookFailed.reason, newThere);
         }
     }
     if (mode != tf::Mode::Update || !lines.ok) {
@@ -481,6 +481,42 @@ Parsed openForRestore(bool& cannotChange) {
     Lines lines = parseFiles(oldFile, newFile, f.oldPath, f.newPath, false, tf::Mode::Update);
     // Readable but not writable: the history could be read, not cut.
     cannotChange = !lines.ok && parseFiles(oldFile, newFile, f.oldPath, f.newPath).ok;
+    return lines;
+}
+
+Parsed openIfSettled(bool& answered, bool& refused) {
+    const Files f = files();
+    answered = refused = false;
+    Parsed out;
+    out.ok = false;
+    // A look that fails stops the restore as the long way would have: at the
+    // pending files or Old.ini.kept when reading, at New.ini.kept when settling.
+    const auto lookFailed = [&](const std::string& path, const platform::Status& s) {
+        answered = true;
+        out.path = path;
+        out.reason = s.reason;
+        return out;
+    };
+    bool oldThere = false, newThere = false;
+    std::string failedPath;
+    if (auto s = platform::entriesExist(f.oldPending, f.newPending, oldThere, newThere, failedPath);
+        !s.ok()) {
+        return lookFailed(failedPath, s);
+    }
+    if (oldThere || newThere) {
+        return out;
+    }
+    for (const std::string* kept : {&f.oldKept, &f.newKept}) {
+        platform::Status error;
+        if (platform::entryExists(*kept, &error)) {
+            return out;
+        }
+        if (!error.ok()) {
+            refused = kept == &f.newKept;
+            return lookFailed(*kept, error);
+        }
+    }
+    Lines lines = parseFiles(oldFile, newFile, f.oldPath, f.newPath, false, tf::Mode::Update);
     return lines;
 }
 

@@ -74,6 +74,13 @@ struct Parsed {
 // history that could be read but not opened for cutting.
 Parsed openForRestore(bool& cannotChange);
 
+// The same, when there is nothing to settle (no pending and no kept files)
+// and the history can be opened and read. Otherwise `ok` is false and nothing
+// is open: readCurrent, settle and openForRestore tell why, unless a look
+// failed (`answered`), which the history would then be refused for (`refused`)
+// or unreadable for.
+Parsed openIfSettled(bool& answered, bool& refused);
+
 // The history as it stands, a replacement that was under way or a restore
 // that was stopped included. Writes nothing. Only "not there" means not
 // there: a look or a read that fails makes the history unreadable.

@@ -23,6 +23,9 @@ public:
     // the code page writes ASCII as ASCII, which every ANSI code page does.
     bool encodeAppend(std::string_view utf8, std::string& out) const;
 
+    // Whether ASCII text is written as it is.
+    bool keepsAscii() const { return asciiAsIs_; }
+
 protected:
     // For the code pages that convert: whether ASCII comes out unchanged,
     // asked once of `encode` and `decode` when the code page is made.

@@ -396,6 +396,7 @@ struct FolderEntries::Watch {
         fd = isWatchable(readFd) ? ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC) : -1;
         bool ok = fd >= 0 &&
                   ::inotify_add_watch(fd, self.c_str(), IN_CREATE | IN_MOVED_TO | IN_ONLYDIR) >= 0;
+        std::vector<std::uint64_t> read;
         while (ok) {
             errno = 0;
             const dirent* entry = ::readdir(dir);
@@ -403,9 +404,12 @@ struct FolderEntries::Watch {
                 ok = errno == 0;
                 break;
             }
-            names.insert(nameHash(entry->d_name));
+            read.push_back(nameHash(entry->d_name));
         }
         ::closedir(dir);
+        // Room for as many names again, as a run over the whole folder adds.
+        names.reserve(2 * read.size());
+        names.insert(read.data(), read.size());
         return ok;
     }
 
@@ -413,6 +417,7 @@ struct FolderEntries::Watch {
     // may have gone unheard (the queue overflowed, the watch ended).
     bool catchUp() {
         alignas(inotify_event) char buf[16384];
+        std::uint64_t heard[sizeof buf / sizeof(inotify_event)];
         for (;;) {
             const ssize_t n = ::read(fd, buf, sizeof buf);
             if (n <= 0) {
@@ -421,16 +426,18 @@ struct FolderEntries::Watch {
                 }
                 return n < 0 && errno == EAGAIN;
             }
+            std::size_t count = 0;
             for (ssize_t at = 0; at < n;) {
                 const auto* event = reinterpret_cast<const inotify_event*>(buf + at);
                 if ((event->mask & (IN_Q_OVERFLOW | IN_IGNORED | IN_UNMOUNT)) != 0) {
                     return false;
                 }
                 if (event->len > 0) {
-                    names.insert(nameHash(event->name));
+                    heard[count++] = nameHash(event->name);
                 }
                 at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
             }
+            names.insert(heard, count);
         }
     }
 };

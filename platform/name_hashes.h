@@ -30,6 +30,26 @@ public:
         slot = stored(hash);
     }
 
+    // Inserts `n` hashes, fetching each one's slot from memory a few turns
+    // ahead: in a set larger than the caches, an insert is mostly a wait.
+    void insert(const std::uint64_t* hashes, std::size_t n) {
+        reserve(count_ + n);
+        constexpr std::size_t ahead = 8;
+        for (std::size_t i = 0; i < n; ++i) {
+            if (i + ahead < n) {
+                __builtin_prefetch(&slots_[home(slots_, hashes[i + ahead])]);
+            }
+            insert(hashes[i]);
+        }
+    }
+
+    // Room for `n` hashes in all without growing.
+    void reserve(std::size_t n) {
+        if ((n + 1) * 2 > slots_.size()) {
+            grow((n + 1) * 2);
+        }
+    }
+
     bool contains(std::uint64_t hash) const {
         return !slots_.empty() && slots_[slotOf(slots_, hash)] != empty;
     }
@@ -47,17 +67,26 @@ private:
     static std::uint64_t stored(std::uint64_t hash) { return hash == empty ? 1 : hash; }
 
     // The slot that holds `hash`, or the empty one where it goes.
+    static std::size_t home(const std::vector<std::uint64_t>& slots, std::uint64_t hash) {
+        return (hash ^ (hash >> 32)) & (slots.size() - 1);
+    }
+
     static std::size_t slotOf(const std::vector<std::uint64_t>& slots, std::uint64_t hash) {
         const std::size_t mask = slots.size() - 1;
-        std::size_t at = (hash ^ (hash >> 32)) & mask;
+        std::size_t at = home(slots, hash);
         while (slots[at] != empty && slots[at] != stored(hash)) {
             at = (at + 1) & mask;
         }
         return at;
     }
 
-    void grow() {
-        std::vector<std::uint64_t> bigger(std::max<std::size_t>(1024, slots_.size() * 2), empty);
+    // At least doubles the room, to `atLeast` slots or more.
+    void grow(std::size_t atLeast = 0) {
+        std::size_t size = std::max<std::size_t>(1024, slots_.size() * 2);
+        while (size < atLeast) {
+            size *= 2;
+        }
+        std::vector<std::uint64_t> bigger(size, empty);
         for (const std::uint64_t hash : slots_) {
             if (hash != empty) {
                 bigger[slotOf(bigger, hash)] = hash;

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
+#include <cstring>
 
 namespace tavrin::platform::textfile {
 
@@ -42,6 +44,31 @@ Slot* slotFor(int number) {
         return nullptr;
     }
     return &table().slots[static_cast<std::size_t>(number)];
+}
+
+// ASCII without CR or LF, as most lines are: eight bytes at a time, one look
+// at each byte for both questions.
+bool isAsciiWithoutBreak(std::string_view text) {
+    constexpr std::uint64_t ones = 0x0101010101010101u, highs = 0x8080808080808080u;
+    const auto holds = [](std::uint64_t word, unsigned char byte) {
+        const std::uint64_t x = word ^ (ones * byte); // a zero byte where `byte` was
+        return ((x - ones) & ~x & highs) != 0;
+    };
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, text.data() + i, sizeof word);
+        if ((word & highs) != 0 || holds(word, '\r') || holds(word, '\n')) {
+            return false;
+        }
+    }
+    for (; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x80 || c == '\r' || c == '\n') {
+            return false;
+        }
+    }
+    return true;
 }
 
 Status notOpen(int number) {
@@ -87,6 +114,10 @@ Status queueLine(int number, std::string_view utf8) {
     Slot* slot = slotFor(number);
     if (slot == nullptr || !slot->open || slot->mode != Mode::Output) {
         return notOpen(number);
+    }
+    if (isAsciiWithoutBreak(utf8) && historyCodePage().keepsAscii()) {
+        slot->queued.append(utf8).append("\r\n");
+        return Status::success();
     }
     if (utf8.find('\n') != std::string_view::npos || utf8.find('\r') != std::string_view::npos) {
         return Status::failure("改行文字を含む行は書き込めません");

@@ -67,6 +67,10 @@ std::u32string decodeUtf8(std::string_view text) {
 
 bool isValidUtf8(std::string_view text) {
     for (std::size_t i = 0; i < text.size();) {
+        if (static_cast<unsigned char>(text[i]) < 0x80) {
+            ++i; // ASCII, as most of a name is, without decoding
+            continue;
+        }
         char32_t cp;
         const std::size_t len = decodeOne(text, i, cp);
         if (len == 0) {
@@ -124,11 +128,15 @@ std::string foldedKey(std::string_view text) {
 }
 
 std::uint64_t foldedKeyHash(std::string_view text) {
-    std::uint64_t hash = detail::hashStart;
+    return foldedKeyHash(text, detail::hashStart);
+}
+
+std::uint64_t foldedKeyHash(std::string_view text, std::uint64_t start) {
+    std::uint64_t hash = start;
     for (const char ch : text) {
         const auto c = static_cast<unsigned char>(ch);
         if (c >= 0x80) {
-            hash = detail::hashStart;
+            hash = start;
             for (const char k : foldedKey(text)) {
                 hash = detail::hashStep(hash, static_cast<unsigned char>(k));
             }

@@ -26,6 +26,9 @@ std::string foldedKey(std::string_view text);
 
 // A hash of foldedKey(text), made without the key for ASCII text.
 std::uint64_t foldedKeyHash(std::string_view text);
+// The same, continued from the hash of the text before it, which ends where a
+// character ends: foldedKeyHash(b, foldedKeyHash(a)) == foldedKeyHash(a + b).
+std::uint64_t foldedKeyHash(std::string_view text, std::uint64_t start);
 
 // Number of code points in valid UTF-8 text.
 std::size_t codePointCount(std::string_view text);

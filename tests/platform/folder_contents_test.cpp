@@ -55,6 +55,8 @@ TEST(FoldedKey, OrdersAsTheFoldedCodePoints) {
             << '"' << a << "\" vs \"" << b << '"';
         // The run's claimed names hash the key without making it.
         ASSERT_EQ(foldedKeyHash(a) == foldedKeyHash(b), foldedKey(a) == foldedKey(b)) << a << b;
+        // A path's hash goes on from its folder's.
+        ASSERT_EQ(foldedKeyHash(b, foldedKeyHash(a + "/")), foldedKeyHash(a + "/" + b)) << a << b;
     }
 }
 

@@ -119,8 +119,11 @@ TEST_F(TextFileTest, TextTheCodePageCannotHoldIsRefusedWhole) {
     // Past the first eight bytes too, where ASCII is told apart a byte at a time.
     EXPECT_FALSE(tf::writeLine(1, "smile\xF0\x9F\x98\x80").ok());
     EXPECT_FALSE(tf::writeLine(1, "smile :)\xF0\x9F\x98\x80").ok());
-    EXPECT_FALSE(tf::writeLine(1, "two\r\nlines").ok());
-    EXPECT_FALSE(tf::writeLine(1, "two\rlines").ok());
+    // A line break anywhere, in the first eight bytes or after them.
+    for (const char* line : {"two\r\nlines", "two\rlines", "two\nlines", "a\rb", "a\nb",
+                             "photo001.jpg\n", "photo001.jpg\r"}) {
+        EXPECT_FALSE(tf::writeLine(1, line).ok()) << line;
+    }
     ASSERT_TRUE(tf::writeLine(1, "日本").ok());
     ASSERT_TRUE(tf::writeLine(1, "photo001日本").ok());
     tf::close(1);
@@ -190,6 +193,19 @@ TEST(CodePage932, TextThatWouldComeBackChangedIsNotRepresentable) {
         ASSERT_TRUE(page->decode(bytes, back));
         EXPECT_EQ(back, roundTrip);
     }
+}
+
+// The history in UTF-8 takes no bytes that are not UTF-8, alone or after ASCII.
+TEST(CodePage65001, BytesThatAreNotUtf8AreRefused) {
+    const auto page = tavrin::platform::makeCodePage(65001);
+    ASSERT_NE(page, nullptr);
+    std::string out;
+    for (const char* bad : {"\x80", "photo\x80.jpg", "photo\xE5\x86", "\xFF", "a\xC3"}) {
+        EXPECT_FALSE(page->decode(bad, out)) << bad;
+        EXPECT_FALSE(page->encode(bad, out)) << bad;
+    }
+    ASSERT_TRUE(page->decode("photo写真.jpg", out));
+    EXPECT_EQ(out, "photo写真.jpg");
 }
 
 } // namespace

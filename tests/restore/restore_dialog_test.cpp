@@ -234,6 +234,19 @@ private slots:
         QCOMPARE(mainCalls, QStringList({"show", "refresh"}));
     }
 
+    // "実行" restores the history as it stands then: a run made after the
+    // dialog opened (by a second instance, say) is the one undone.
+    void executeRestoresTheHistoryAsItStandsThen() {
+        makeFile("a.txt", "A");
+        runOver({"a.txt"}, "n");
+        QPointer<RestoreDialog> dialog = openDialog();
+        runOver({"n0.txt"}, "m");
+        dialog->Command1_Click();
+        QCOMPARE(messages, QStringList({"復元完了"}));
+        QCOMPARE(readBytes(dir / "n0.txt"), std::string("A"));
+        QVERIFY(!fs::exists(dir / "m0.txt"));
+    }
+
     // "実行" never says "復元完了" when the history was not brought to its end.
     void executeSaysWhyTheHistoryIsLeft() {
         makeFile("a.txt", "A");

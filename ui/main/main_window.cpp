@@ -700,7 +700,8 @@ void MainWindow::ReNm_Click() {
     }
     // The dialog has no way back but its buttons: check that it can read the history
     // before the main window gives way to it.
-    if (const HistoryRead history = ReadHistory(); !history.ok) {
+    HistoryRead history = ReadHistory();
+    if (!history.ok) {
         tavrinM::MsgText = "変更履歴を読み込めません：" + history.path + "\n" + history.reason;
         tavrinM::ShowMsg();
         return;
@@ -711,7 +712,8 @@ void MainWindow::ReNm_Click() {
                                           if (MainWindow* w = forms::mainWindow()) {
                                               w->File1->refresh();
                                           }
-                                      }});
+                                      }},
+                                     nullptr, std::move(history));
     dialog->showCentred();
     forms::loadMainWindow();
 }

@@ -131,8 +131,10 @@ void showMessage(const std::string& text) {
 
 } // namespace
 
-RestoreDialog::RestoreDialog(MainWindowLink link, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), link_(std::move(link)) {
+RestoreDialog::RestoreDialog(MainWindowLink link, QWidget* parent,
+                             std::optional<HistoryRead> history)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), link_(std::move(link)),
+      read_(std::move(history)) {
     setObjectName(QStringLiteral("復元確認"));
     setWindowTitle(QStringLiteral("復元確認"));
     setFixedSize(gui::px(6150), gui::px(4665));
@@ -168,7 +170,8 @@ RestoreDialog::RestoreDialog(MainWindowLink link, QWidget* parent)
 void RestoreDialog::Form_Load() {
     tavrinM::ResetState();
     tavrinM::SetHistoryPaths();
-    HistoryRead history = ReadHistory();
+    HistoryRead history = read_ ? std::move(*read_) : ReadHistory();
+    read_.reset();
     const std::size_t count = history.pairs.size();
     if (count > 0) {
         // The state holds the last pair, as after going through them all.

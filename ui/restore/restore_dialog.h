@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QLabel;
 class QListView;
@@ -25,7 +26,9 @@ public:
         std::function<void()> refreshFileList; // File1 re-reads its folder
     };
 
-    explicit RestoreDialog(MainWindowLink link, QWidget* parent = nullptr);
+    // `history`, when given, is the history as just read: it is not read again.
+    explicit RestoreDialog(MainWindowLink link, QWidget* parent = nullptr,
+                           std::optional<HistoryRead> history = {});
 
     // Fills both lists from the history.
     void Form_Load();
@@ -49,6 +52,7 @@ private:
     void unload();
 
     MainWindowLink link_;
+    std::optional<HistoryRead> read_; // until Form_Load takes it
     // The pairs both lists show, held once and shared with their models.
     std::shared_ptr<const HistoryPairs> pairs_;
 };
