@@ -59,6 +59,9 @@ public:
             if (File* f = file(c.pid, arg(0))) {
                 const std::string bytes = childBytes(c.pid, arg(1), arg(2));
                 f->written += bytes;
+                pendingHeldPairs_ =
+                    pendingHeldPairs_ || (!restoring && f->old && f->path.ends_with(".new") &&
+                                          linesOf(f->written).size() > 1);
                 checkDurableLines(c);
                 for (const std::string& name : linesOf(bytes)) {
                     if (freed_.count(name) != 0 && !f->old && !f->kept && !restoring) {
@@ -101,6 +104,10 @@ public:
                 checkReliedOn(c, "deleted the history");
             }
             held_.erase(path); // what a deleted file held is read by no one
+            if (path == prog_ + "/Old.ini.new" && pendingHeldPairs_) {
+                lastPendingUnlink_ = c.call;
+                pendingHeldPairs_ = false;
+            }
         } else if (c.nr == SYS_fdatasync || c.nr == SYS_fsync) {
             if (File* f = file(c.pid, arg(0))) {
                 f->durable = f->written;
@@ -157,6 +164,8 @@ public:
         if (c.nr == SYS_fdatasync || c.nr == SYS_fsync) {
             if (File* f = file(c.pid, c.args[0])) {
                 f->syncFailed = true;
+            } else if (childFdPath(c.pid, c.args[0]) == prog_) {
+                lastFolderSyncTried_ = c.call;
             }
         }
     }
@@ -169,8 +178,13 @@ public:
         settle();
     }
 
-    // The faults in what files held, of the files that were not deleted again.
+    // The faults in what files held, of the files that were not deleted again;
+    // and pending files with pairs a run dropped, which could come back after a
+    // power cut and count, unless their folder was made durable after.
     void settle() {
+        if (lastPendingUnlink_ > std::max(lastFolderSync_, lastFolderSyncTried_)) {
+            faults.push_back("pending files were removed, and their folder not made durable after");
+        }
         for (auto& [path, held] : held_) {
             faults.insert(faults.end(), held.begin(), held.end());
         }
@@ -329,6 +343,8 @@ private:
     std::map<std::string, std::vector<std::string>> held_; // faults in what a file held
     long lastCreate_ = 0, lastKeptCreate_ = 0, lastFolderSync_ = 0, lastMove_ = 0;
     long lastUserRename_ = 0, lastUserSync_ = 0, lastOldCut_ = 0;
+    long lastPendingUnlink_ = 0, lastFolderSyncTried_ = 0;
+    bool pendingHeldPairs_ = false; // a run's Old.ini.new held pairs
     bool oldCutPending_ = false;    // Old.ini was cut since it was last made durable
     bool cutAfterUserSync_ = false; // and that cut followed a sync of the user's folder
 };

@@ -193,6 +193,10 @@ TEST_F(PlatformFs, LeftoverGoesOnlyWhenProvedTheProgramsOwn) {
         {"empty, proof aside", {{"a.txt", "A"}, {"n.txt", ""}, {"aside", mark}}, "n.txt", true},
         {"empty, proof aside, renamed onto", {{"n.txt", ""}, {"aside", mark}}, "n.txt", false},
         {"mark and more", {{"a.txt", "A"}, {"n.txt", mark + "x"}}, "n.txt", false},
+        {"mark changed",
+         {{"a.txt", "A"}, {"n.txt", mark.substr(0, mark.size() - 1) + "x"}},
+         "n.txt",
+         false},
     };
     for (const Case& c : cases) {
         fs::remove_all(dir);
