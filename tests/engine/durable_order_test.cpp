@@ -18,7 +18,6 @@
 
 #include "engine/history.h"
 #include "engine/tavrinM.h"
-#include "platform/fs_internal.h"
 
 #include <gmock/gmock.h>
 
@@ -717,15 +716,8 @@ struct Injection {
     bool twoDisks; // the user's folder keeps no order with the history's
     // A run: whether it stops where a listed file has gone (after renaming
     // some), or at once at a new name taken (renaming nothing). A restore:
-    // whether it finds leftovers of fallback renames cut short, and renames
-    // by link and unlink itself.
-    enum class Ending {
-        Completes,
-        FileGone,
-        NameTaken,
-        Leftovers,
-        LeftoversByLink
-    } ending = Ending::Completes;
+    // whether it finds leftovers of fallback renames cut short.
+    enum class Ending { Completes, FileGone, NameTaken, Leftovers } ending = Ending::Completes;
     Calls calls;
     int error;
 };
@@ -798,7 +790,7 @@ protected:
         }
         makeFile("e1.jpg", "e2.jpg"); // the chain: e1.jpg holds what was e2.jpg
         makeFile("sq.jpg", "squatter");
-        if (GetParam().ending >= Injection::Ending::Leftovers) {
+        if (GetParam().ending == Injection::Ending::Leftovers) {
             // A second name left by a link, a restore's marked reservation, and
             // an empty one whose proof is its aside name.
             fs::create_hard_link(dir / "p3.jpg", dir / "c.jpg");
@@ -826,10 +818,6 @@ protected:
             const RunEnding ending = RenameRun(inputs(names), act);
             report = std::to_string(static_cast<int>(ending)) + "\x1f" + shown;
         } else {
-            if (GetParam().ending == Injection::Ending::LeftoversByLink) {
-                platform::detail::setRenameFallbackForTesting(
-                    platform::detail::RenameFallback::Link);
-            }
             tavrinM::SetHistoryPaths();
             const RestoreResult r = RestoreNames();
             report = std::to_string(static_cast<int>(r.problem)) + "\x1f" + r.path + "\x1f" +
@@ -1074,15 +1062,13 @@ std::vector<Injection> injections() {
         Ending ending;
     };
     std::vector<Injection> rows;
-    for (const Operation op :
-         {Operation{"Run", false, false, Ending::Completes},
-          Operation{"RunOnTwoDisks", false, true, Ending::Completes},
-          Operation{"RunThatStops", false, false, Ending::FileGone},
-          Operation{"RunThatRenamesNothing", false, false, Ending::NameTaken},
-          Operation{"Restore", true, false, Ending::Completes},
-          Operation{"RestoreOnTwoDisks", true, true, Ending::Completes},
-          Operation{"RestoreOfLeftovers", true, false, Ending::Leftovers},
-          Operation{"RestoreOfLeftoversByLink", true, false, Ending::LeftoversByLink}}) {
+    for (const Operation op : {Operation{"Run", false, false, Ending::Completes},
+                               Operation{"RunOnTwoDisks", false, true, Ending::Completes},
+                               Operation{"RunThatStops", false, false, Ending::FileGone},
+                               Operation{"RunThatRenamesNothing", false, false, Ending::NameTaken},
+                               Operation{"Restore", true, false, Ending::Completes},
+                               Operation{"RestoreOnTwoDisks", true, true, Ending::Completes},
+                               Operation{"RestoreOfLeftovers", true, false, Ending::Leftovers}}) {
         for (int n = 0; n <= static_cast<int>(Calls::Unlink); ++n) {
             const auto calls = static_cast<Calls>(n);
             for (const int error : {EIO, ENOSPC}) {
