@@ -50,7 +50,9 @@ Status syncFolder(const std::string& folder);
 // synced. A failed look answers false, which costs only syncs.
 bool keepsOrderWith(const std::string& folder, const std::string& other);
 
-// Test-only: make keepsOrderWith answer `kept` (0 or 1) instead; -1 asks again.
+// Test-only: make keepsOrderWith answer `kept` (0 or 1) instead, or with 2
+// true only for a folder with itself (another folder is on another disk);
+// -1 asks again.
 void setOrderKeptForTesting(int kept);
 
 // True when `path` names an ordinary file that is neither hidden nor a folder.

@@ -260,7 +260,7 @@ bool runsAJournal(dev_t device) {
 
 bool keepsOrderWith(const std::string& folder, const std::string& other) {
     if (orderKeptOverride != -1) {
-        return orderKeptOverride == 1;
+        return orderKeptOverride == 1 || (orderKeptOverride == 2 && folder == other);
     }
     struct stat a, b;
     struct statfs fsInfo;

@@ -133,7 +133,7 @@ Status syncFolder(const std::string& folder) {
 
 bool keepsOrderWith(const std::string& folder, const std::string& other) {
     if (orderKeptOverride != -1) {
-        return orderKeptOverride == 1;
+        return orderKeptOverride == 1 || (orderKeptOverride == 2 && folder == other);
     }
     // The same volume, by its serial number, and NTFS, whose log is replayed in order.
     DWORD serials[2] = {};

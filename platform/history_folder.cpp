@@ -80,7 +80,7 @@ bool holdsHistory(const std::string& folder) {
 }
 
 // The number in the generation file; 0 when there is none, nullopt when it
-// cannot be read or holds anything else.
+// cannot be read or holds anything else, or more digits than a number holds.
 std::optional<long long> readGeneration(const std::string& folder) {
     const std::string path = inFolder(folder, generationFileName);
     Status error;
@@ -95,7 +95,7 @@ std::optional<long long> readGeneration(const std::string& folder) {
     const Status read = detail::readAll(handle, text);
     detail::closeHandle(handle);
     std::size_t digits = !text.empty() && text.front() == '-' ? 1 : 0;
-    if (!read.ok() || text.size() <= digits || text.size() > 19) {
+    if (!read.ok() || text.size() <= digits || text.size() - digits > 18) {
         return std::nullopt;
     }
     long long value = 0;

@@ -98,6 +98,23 @@ Status cannotMoveBack(const std::string& path, const Status& s) {
                            s.reason);
 }
 
+// After a failed look or removal: the reservation moved over its proof goes
+// back, and the proof is made again, so that the next pass finds both as they
+// were. Left aside, no later pass whose rename into `path` succeeds sees it.
+Status putBackWithProof(const std::string& path, const std::string& aside, const Status& s) {
+    if (detail::moveBack(aside, path).ok()) {
+        Status error;
+        if (const detail::FileHandle proof = detail::openForOutput(aside, &error);
+            proof != detail::invalidHandle) {
+            std::size_t written = 0;
+            [[maybe_unused]] const Status marked =
+                detail::writeAll(proof, reservationMark, written);
+            detail::closeHandle(proof);
+        }
+    }
+    return s;
+}
+
 // Settles the aside name of `path` (see tidyAsides); `pathRemoved` tells
 // whether an empty reservation under `path` went with it.
 Status tidyAside(const std::string& path, const std::string& other, std::string& failedPath,
@@ -140,7 +157,7 @@ Status tidyAside(const std::string& path, const std::string& other, std::string&
             failedPath = aside.path;
             EntryFacts moved;
             if (auto s = detail::entryFacts(aside.path, moved); !s.ok()) {
-                return s;
+                return putBackWithProof(path, aside.path, s);
             }
             if (moved.kind != EntryKind::File || moved.size != 0) {
                 if (auto s = detail::moveBack(aside.path, path); !s.ok()) {
@@ -148,9 +165,14 @@ Status tidyAside(const std::string& path, const std::string& other, std::string&
                 }
                 return Status::success();
             }
+            failedPath = aside.path;
+            if (auto s = removeFile(aside.path); !s.ok()) {
+                return putBackWithProof(path, aside.path, s);
+            }
             if (pathRemoved != nullptr) {
                 *pathRemoved = true;
             }
+            return Status::success();
         }
     }
     failedPath = aside.path;
@@ -225,8 +247,14 @@ Status removeChecked(const std::string& path, const Proof& proof, bool& removed,
         EntryFacts now;
         return entryFacts(path, now).ok() && now.kind == EntryKind::None ? Status::success() : s;
     }
-    if (auto s = look(moved, failedPath); !s.ok()) {
+    // What cannot be judged or removed goes back as it was: left aside, it
+    // would be seen by no later pass whose rename into `path` succeeds.
+    const auto putBack = [&](const Status& s) {
+        [[maybe_unused]] const Status back = moveBack(moved.path, path);
         return s;
+    };
+    if (auto s = look(moved, failedPath); !s.ok()) {
+        return putBack(s);
     }
     bool own = proof.mark && moved.marked;
     if (!own && proof.same != nullptr) {
@@ -250,7 +278,7 @@ Status removeChecked(const std::string& path, const Proof& proof, bool& removed,
         return Status::success();
     }
     if (auto s = removeFile(moved.path); !s.ok()) {
-        return s;
+        return putBack(s);
     }
     removed = true;
     return Status::success();

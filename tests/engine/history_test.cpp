@@ -150,6 +150,8 @@ TEST_F(HistoryTest, DamagedHistoriesAreUnreadableAndKept) {
          {.fileBytes = f.size() + 6}},
         {"a line longer than any path",
          f + std::string(historyLimits().lineBytes + 1, 'a') + "\r\n", f + "x\r\n", "Old.ini"},
+        {"a New.ini line longer than any path", f + "a\r\n",
+         f + std::string(historyLimits().lineBytes + 1, 'x') + "\r\n", "New.ini"},
     };
     for (const auto& c : cases) {
         setHistoryLimitsForTesting(c.limits);
@@ -163,6 +165,10 @@ TEST_F(HistoryTest, DamagedHistoriesAreUnreadableAndKept) {
         EXPECT_EQ(oldIni(), c.oldBytes) << c.what;
         EXPECT_EQ(newIni(), c.newBytes) << c.what;
     }
+    // Exactly at every limit: read.
+    writeRaw(f + "a\r\n", f + "x\r\n");
+    setHistoryLimitsForTesting({.fileBytes = f.size() + 3, .lines = 2, .lineBytes = f.size() - 2});
+    EXPECT_TRUE(read().ok) << read().reason;
     setHistoryLimitsForTesting({});
     // A sparse Old.ini far beyond the limit is refused by its size, unread.
     writeRaw(f, f);
@@ -225,6 +231,10 @@ TEST_F(HistoryTest, PendingFilesAreFinishedOnlyOverTheHistoryTheyWereMadeFrom) {
         EXPECT_THAT(entries(prog), ElementsAre("New.ini", "Old.ini")) << c.what;
         EXPECT_THAT(olds(read()), ElementsAreArray(c.olds)) << c.what;
     }
+    // An Old.ini.new that cannot be read may count: nothing is read, nothing dropped.
+    fs::create_directory(prog / "Old.ini.new");
+    EXPECT_EQ(read().path, utf8(prog / "Old.ini.new"));
+    EXPECT_TRUE(fs::is_directory(prog / "Old.ini.new"));
 }
 
 // A restore killed between keeping a batch's pairs and cutting the batch off
@@ -279,7 +289,9 @@ TEST_F(HistoryTest, LinkInPlaceOfAHistoryFileIsRefused) {
         makeFiles({"b.jpg"});
         RecordingActions act;
         EXPECT_EQ(RenameRun(inputs({"b.jpg"}), act), RunEnding::HistoryFailed) << name;
-        EXPECT_NE(messages.back().find(utf8(prog / name)), std::string::npos) << messages.back();
+        EXPECT_NE(messages.back().find(utf8(prog / name) + "\nシンボリックリンク"),
+                  std::string::npos)
+            << messages.back();
         EXPECT_FALSE(read().ok) << name;
         EXPECT_EQ(RestoreNames().problem, RestoreResult::Problem::Unreadable) << name;
         EXPECT_EQ(readBytes(root / "victim"), "victim") << name;

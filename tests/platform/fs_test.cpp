@@ -193,6 +193,10 @@ TEST_F(PlatformFs, LeftoverGoesOnlyWhenProvedTheProgramsOwn) {
         {"empty, proof aside", {{"a.txt", "A"}, {"n.txt", ""}, {"aside", mark}}, "n.txt", true},
         {"empty, proof aside, renamed onto", {{"n.txt", ""}, {"aside", mark}}, "n.txt", false},
         {"mark and more", {{"a.txt", "A"}, {"n.txt", mark + "x"}}, "n.txt", false},
+        {"mark changed",
+         {{"a.txt", "A"}, {"n.txt", mark.substr(0, mark.size() - 1) + "x"}},
+         "n.txt",
+         false},
     };
     for (const Case& c : cases) {
         fs::remove_all(dir);
@@ -254,12 +258,23 @@ TEST_F(PlatformFs, TidyingRemovesWhatIsOwnAndPutsAUsersFileBack) {
 #ifndef _WIN32
 // A file saved under a name the program removes, between the look and the
 // removal (a program saving by a temporary file and a rename), is what is
-// moved aside, and it goes back: neither a leftover's removal nor the old name
-// of a link-then-unlink rename is ever unlinked by a name looked at before.
+// moved aside, and it goes back: neither a leftover's removal, an empty
+// reservation's settling nor the old name of a link-then-unlink rename is ever
+// unlinked by a name looked at before. The file has a second name of its own,
+// which proves nothing.
 TEST_F(PlatformFs, FileSavedOverANameBeingRemovedStays) {
     const std::vector<std::pair<const char*, std::function<bool()>>> cases = {
         {"marked leftover",
          [this] {
+             bool removed = true;
+             std::string failedPath;
+             return removeOwnLeftover(path("n.txt"), path("a.txt"), removed, failedPath).ok() &&
+                    !removed;
+         }},
+        {"empty reservation, its proof aside",
+         [this] {
+             write("n.txt", "");
+             std::ofstream(asidePath(path("n.txt")), std::ios::binary) << reservationMark;
              bool removed = true;
              std::string failedPath;
              return removeOwnLeftover(path("n.txt"), path("a.txt"), removed, failedPath).ok() &&
@@ -275,6 +290,8 @@ TEST_F(PlatformFs, FileSavedOverANameBeingRemovedStays) {
         write("a.txt", "A");
         write("n.txt", std::string(reservationMark));
         write("saved.tmp", "saved meanwhile");
+        fs::remove(dir / "saved.link");
+        fs::create_hard_link(dir / "saved.tmp", dir / "saved.link"); // a file with two names
         const tavrin::testing::TraceResult traced = tavrin::testing::runTraced(
             [&body] { ::_exit(body() ? 0 : 1); },
             [&, renames = 0](long, long nr) mutable {
@@ -544,6 +561,30 @@ TEST_F(PlatformFs, HistoryFolderIsWhereTheLastRunsHistoryLies) {
                   true,
                   true,
                   {"", "x"}},
+             Case{"the user's, a generation past the largest number",
+                  "",
+                  "Old.ini",
+                  {"", "9999999999999999999"},
+                  false,
+                  false,
+                  false,
+                  {"", "9999999999999999999"}},
+             Case{"the user's, a generation of a sign alone",
+                  "Old.ini",
+                  "Old.ini",
+                  {"", "-"},
+                  false,
+                  true,
+                  true,
+                  {"", "-"}},
+             Case{"a read-only program folder's, stale kept files in the user's",
+                  "Old.ini",
+                  "New.ini.kept",
+                  {"", ""},
+                  true,
+                  false,
+                  false,
+                  {"", "1"}},
          }) {
         fs::remove_all(dir / "prog");
         fs::remove_all(dir / "state");
@@ -577,8 +618,10 @@ TEST_F(PlatformFs, HistoryFolderIsWhereTheLastRunsHistoryLies) {
             const fs::path file = fs::path(i == 0 ? "prog" : "state") / "Tavrin.generation";
             EXPECT_EQ(fs::exists(dir / file) ? read(file.string()) : "", c.after[i]) << c.label;
         }
-        if (c.readOnly && *c.beside != '\0' && *c.inState == '\0') {
+        if (c.readOnly && *c.beside != '\0' && std::string_view(c.after[1]) != c.generations[1]) {
+            // Copied: the user's folder holds the program folder's history alone.
             EXPECT_EQ(read("state/Old.ini"), program + " history") << "copied, " << c.label;
+            EXPECT_FALSE(fs::exists(dir / "state" / "New.ini.kept")) << "copied, " << c.label;
         }
         // Nothing else is written, and a replaced history is left where it is.
         EXPECT_EQ(std::distance(fs::directory_iterator(dir / "prog"), fs::directory_iterator{}),
@@ -586,6 +629,27 @@ TEST_F(PlatformFs, HistoryFolderIsWhereTheLastRunsHistoryLies) {
             << c.label;
     }
     EXPECT_EQ(detail::chooseHistoryFolder(program, ""), program);
+#ifndef _WIN32
+    // A history file that cannot be looked at may be the last run's.
+    for (const char* folder : {"prog", "state"}) {
+        fs::remove_all(dir / folder);
+        fs::create_directories(dir / folder);
+    }
+    write("state/Old.ini", "x");
+    if (tavrin::testing::canFailCalls) {
+        namespace tt = tavrin::testing;
+        ASSERT_TRUE(
+            tt::traceCalls([&] { write("answer", detail::chooseHistoryFolder(program, state)); },
+                           [&](const tt::SystemCall& c) {
+                               const bool look =
+                                   c.nr == SYS_newfstatat &&
+                                   tt::childString(c.pid, c.args[1]) == state + "/Old.ini";
+                               return tt::Verdict{false, look ? EIO : 0};
+                           })
+                .traced);
+        EXPECT_EQ(read("answer"), state);
+    }
+#endif
 }
 
 #ifndef _WIN32
@@ -601,7 +665,13 @@ TEST_F(PlatformFs, HistoryCopyKilledAtAnyCallIsMadeAgain) {
         GTEST_SKIP() << "a folder cannot be made read-only here";
     }
     const auto choose = [&] { detail::chooseHistoryFolder(program, state); };
-    const long calls = tavrin::testing::runTraced(choose, [](long, long) { return false; }).calls;
+    long syncs = 0;
+    const long calls = tavrin::testing::runTraced(choose, [&syncs](long, long nr) {
+                           syncs += nr == SYS_fdatasync || nr == SYS_fsync;
+                           return false;
+                       }).calls;
+    // The two copies and two generation files, each before it counts; the folder thrice.
+    EXPECT_GE(syncs, 7);
     for (long call = 1; call <= calls; ++call) {
         fs::remove_all(dir / "state");
         tavrin::testing::killAtCall(choose, call);
