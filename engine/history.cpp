@@ -139,9 +139,10 @@ enum class Outcome { Restored, Kept, Stopped };
 // the file, or a marked reservation of the new name or, by a restore, of the
 // old one. Kept, with `reason`, when it cannot be restored. Stopped, with
 // `failedPath` and `reason`, when a look or a tidy fails: nothing is known of
-// the pair then. `from` and `to` are the pair's new and old paths.
-Outcome restoreOne(std::string_view oldName, std::string_view newName, const std::string& from,
-                   const std::string& to, std::string& reason, std::string& failedPath) {
+// the pair then. `from` and `to` are the pair's new and old paths in `folder`.
+Outcome restoreOne(std::string_view oldName, std::string_view newName, const std::string& folder,
+                   const std::string& from, const std::string& to, std::string& reason,
+                   std::string& failedPath) {
     if (newName.empty()) {
         reason = msgUnpaired;
         return Outcome::Kept;
@@ -160,6 +161,15 @@ Outcome restoreOne(std::string_view oldName, std::string_view newName, const std
             return Outcome::Restored;
         }
         reason = renamed.reason;
+        // A folder that is not there (moved or deleted by the user) holds
+        // neither name nor anything to tidy: one look keeps the pair, where a
+        // folder of many pairs would otherwise cost four looks each. A failed
+        // look proves nothing and takes the long way.
+        platform::Status folderLook;
+        if (!again && platform::entryKind(folder, &folderLook) == platform::EntryKind::None &&
+            folderLook.ok()) {
+            return Outcome::Kept;
+        }
         if (auto s = platform::tidyAsides(from, to, failedPath); !s.ok()) {
             return stop(s);
         }
@@ -363,7 +373,8 @@ void restoreNames(RestoreResult& result) {
             !cutBatch()) {
             break;
         }
-        const Outcome outcome = restoreOne(oldName, newName, from, to, reason, lookPath);
+        const Outcome outcome =
+            restoreOne(oldName, newName, FolderPath, from, to, reason, lookPath);
         if (outcome == Outcome::Restored) {
             folders.renamedIn(FolderPath);
             ++result.restored;

@@ -266,14 +266,19 @@ TEST_F(RestoreTest, LeftoversGoAndWhatCannotBePairedIsKept) {
 TEST_F(RestoreTest, RewriteKeepsEachPairUnderItsOwnFolder) {
     const fs::path other = root / "other";
     fs::create_directory(other);
-    writeBytes(prog / "Old.ini",
-               folderLine() + "a.txt\r\n-" + utf8(other) + sep() + "\r\nb.txt\r\n");
-    writeBytes(prog / "New.ini",
-               folderLine() + "n0.txt\r\n-" + utf8(other) + sep() + "\r\nn1.txt\r\n");
-    const RestoreResult r = restore(); // neither new name exists
-    ASSERT_EQ(r.failed.size(), 2u);
-    EXPECT_EQ(oldIni(), folderLine() + "a.txt\r\n-" + utf8(other) + sep() + "\r\nb.txt\r\n");
-    EXPECT_EQ(newIni(), folderLine() + "n0.txt\r\n-" + utf8(other) + sep() + "\r\nn1.txt\r\n");
+    // Neither new name exists, and the last folder was moved away.
+    const std::string oldLines = folderLine() + "a.txt\r\n-" + utf8(other) + sep() +
+                                 "\r\nb.txt\r\n-" + utf8(root / "gone") + sep() + "\r\nc.txt\r\n";
+    const std::string newLines = folderLine() + "n0.txt\r\n-" + utf8(other) + sep() +
+                                 "\r\nn1.txt\r\n-" + utf8(root / "gone") + sep() + "\r\nn2.txt\r\n";
+    writeBytes(prog / "Old.ini", oldLines);
+    writeBytes(prog / "New.ini", newLines);
+    const RestoreResult r = restore();
+    ASSERT_EQ(r.failed.size(), 3u);
+    EXPECT_EQ(r.failed[2].pair.newName, "n2.txt");
+    EXPECT_FALSE(r.failed[2].reason.empty());
+    EXPECT_EQ(oldIni(), oldLines);
+    EXPECT_EQ(newIni(), newLines);
 }
 
 TEST_F(RestoreTest, UnreadableHistoryRenamesNothing) {
