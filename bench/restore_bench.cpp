@@ -195,7 +195,7 @@ int main(int argc, char** argv) {
     };
     std::printf("pairs: %ld in %s\n", count, dir.string().c_str());
     Measured restore{1e300, 0, 1e300}, raw{1e300, 0, 1e300}, bare{1e300, 0, 1e300},
-        dialog{1e300, 0, 1e300};
+        dialog{1e300, 0, 1e300}, kept{1e300, 0, 1e300};
     const auto best = [](Measured& best, Measured now) {
         best = {std::min(best.seconds, now.seconds), std::max(best.peakMB, now.peakMB),
                 std::min(best.cpuSeconds, now.cpuSeconds)};
@@ -212,16 +212,15 @@ int main(int argc, char** argv) {
         if (tavrin::bench::rawRestore(folder, names, prog.string()) < 0) {
             fail("the raw restore failed");
         }
-    }
-    Measured kept{};
-    if (unrestorable) {
-        // The folder moved away: every pair is kept, and the history holds them again.
-        renamed();
-        fs::rename(dir, root / "moved");
-        kept = inChild("kept", root, count);
-        fs::rename(root / "moved", dir);
-        if (tavrin::bench::rawRestore(folder, names, prog.string()) < 0) {
-            fail("the raw restore failed");
+        if (unrestorable) {
+            // The folder moved away: every pair is kept, and the history holds them again.
+            renamed();
+            fs::rename(dir, root / "moved");
+            best(kept, inChild("kept", root, count));
+            fs::rename(root / "moved", dir);
+            if (tavrin::bench::rawRestore(folder, names, prog.string()) < 0) {
+                fail("the raw restore failed");
+            }
         }
     }
     fs::remove_all(root);
