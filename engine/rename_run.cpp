@@ -95,9 +95,10 @@ enum class NameCheck { Fine, Unusable, TooLong };
 NameCheck checkExtensionOnlyNames(const RunInputs& in, const std::string& ext, long maxLength) {
     const long count = in.fileCount();
     NameCheck result = NameCheck::Fine;
+    std::string composed; // reused: a folder may hold 100,000 files
     for (long i = 0; i < count; ++i) {
         const std::string name = in.fileName(i);
-        const std::string composed = std::string(throughFirstDot(name)) + ext;
+        composed.assign(throughFirstDot(name)).append(ext);
         if (!isUsableNewName(composed)) {
             return NameCheck::Unusable;
         }
