@@ -263,22 +263,19 @@ TEST_F(PlatformFs, TidyingRemovesWhatIsOwnAndPutsAUsersFileBack) {
 // unlinked by a name looked at before. The file has a second name of its own,
 // which proves nothing.
 TEST_F(PlatformFs, FileSavedOverANameBeingRemovedStays) {
+    const auto keepsTheSavedFile = [this] {
+        bool removed = true;
+        std::string failedPath;
+        return removeOwnLeftover(path("n.txt"), path("a.txt"), removed, failedPath).ok() &&
+               !removed;
+    };
     const std::vector<std::pair<const char*, std::function<bool()>>> cases = {
-        {"marked leftover",
-         [this] {
-             bool removed = true;
-             std::string failedPath;
-             return removeOwnLeftover(path("n.txt"), path("a.txt"), removed, failedPath).ok() &&
-                    !removed;
-         }},
+        {"marked leftover", keepsTheSavedFile},
         {"empty reservation, its proof aside",
-         [this] {
+         [&] {
              write("n.txt", "");
              std::ofstream(asidePath(path("n.txt")), std::ios::binary) << reservationMark;
-             bool removed = true;
-             std::string failedPath;
-             return removeOwnLeftover(path("n.txt"), path("a.txt"), removed, failedPath).ok() &&
-                    !removed;
+             return keepsTheSavedFile();
          }},
         {"link, then unlink",
          [this] {
