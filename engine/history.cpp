@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <new>
+#include <optional>
 
 namespace tavrin {
 
@@ -139,10 +140,12 @@ enum class Outcome { Restored, Kept, Stopped };
 // the file, or a marked reservation of the new name or, by a restore, of the
 // old one. Kept, with `reason`, when it cannot be restored. Stopped, with
 // `failedPath` and `reason`, when a look or a tidy fails: nothing is known of
-// the pair then. `from` and `to` are the pair's new and old paths in `folder`.
+// the pair then. The rename goes within `held`, the folder held open; a
+// failed one is looked into by the pair's new and old paths in `folder`, which
+// `from` and `to` then take.
 Outcome restoreOne(std::string_view oldName, std::string_view newName, const std::string& folder,
-                   const std::string& from, const std::string& to, std::string& reason,
-                   std::string& failedPath) {
+                   platform::HeldFolder& held, std::string& from, std::string& to,
+                   std::string& reason, std::string& failedPath) {
     if (newName.empty()) {
         reason = msgUnpaired;
         return Outcome::Kept;
@@ -156,11 +159,13 @@ Outcome restoreOne(std::string_view oldName, std::string_view newName, const std
         return Outcome::Stopped;
     };
     for (bool again = false;; again = true) {
-        const platform::Status renamed = platform::renameNoReplace(from, to);
+        const platform::Status renamed = held.rename(newName, oldName);
         if (renamed.ok()) {
             return Outcome::Restored;
         }
         reason = renamed.reason;
+        from.assign(folder).append(newName);
+        to.assign(folder).append(oldName);
         // A folder that is not there (moved or deleted by the user) holds
         // neither name nor anything to tidy: one look keeps the pair, where a
         // folder of many pairs would otherwise cost four looks each. A failed
@@ -355,8 +360,9 @@ void restoreNames(RestoreResult& result) {
     // Reused from pair to pair, so that the walk allocates little per pair.
     std::string reason, from, to, lookPath;
     std::uint64_t folderHash = 0;
-    std::string_view current;              // the folder of the pair before, as the pairs hold it
-    std::size_t at = history.pairs.size(); // the pair in hand
+    std::optional<platform::HeldFolder> held; // the folder of the pair in hand
+    std::string_view current;                 // the folder of the pair before, as the pairs hold it
+    std::size_t at = history.pairs.size();    // the pair in hand
     for (std::size_t i = history.pairs.size(); i-- > 0;) {
         at = i;
         const std::string_view folder = history.pairs.folder(i);
@@ -366,15 +372,14 @@ void restoreNames(RestoreResult& result) {
             current = folder;
             FolderPath.assign(folder);
             folderHash = platform::foldedKeyHash(folder);
+            held.emplace(FolderPath);
         }
-        from.assign(FolderPath).append(newName);
-        to.assign(FolderPath).append(oldName);
         if ((freed.contains(platform::foldedKeyHash(oldName, folderHash)) || batchFull()) &&
             !cutBatch()) {
             break;
         }
         const Outcome outcome =
-            restoreOne(oldName, newName, FolderPath, from, to, reason, lookPath);
+            restoreOne(oldName, newName, FolderPath, *held, from, to, reason, lookPath);
         if (outcome == Outcome::Restored) {
             folders.renamedIn(FolderPath);
             ++result.restored;

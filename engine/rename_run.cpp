@@ -238,7 +238,8 @@ std::string historyFailure(const std::string& path, const platform::Status& s) {
 constexpr auto batchTime = std::chrono::milliseconds(16);
 constexpr long batchFiles = 65536;
 constexpr long renamesBetweenRefreshes = platform::FolderEntries::changesBetweenRefreshes / 2;
-long batchLimit = 0; // test-only: files per batch instead of the time
+constexpr std::size_t renamesBetweenLooks = 64; // at the folder's path
+long batchLimit = 0;                            // test-only: files per batch instead of the time
 RunFigures figures;
 
 // A file of a batch: where its names are in the batch, its numbers as they
@@ -459,6 +460,7 @@ public:
             ResetState();
             return false;
         }
+        held_.emplace(FolderPath);
         composer_.emplace(in_, history_);
         return true;
     }
@@ -502,7 +504,15 @@ public:
             const history::NewHistory::Place after =
                 last ? history_.end() : batch.files[k + 1].place;
             takeUp(batch, batch.files[k]);
-            if (const platform::Status s = tavrinM::RenameOne(); !s.ok()) {
+            // The files are renamed within the folder held, which is looked
+            // for at its path now and then: a folder moved or replaced during
+            // the run ends it, as the history names the folder by its path.
+            platform::Status s =
+                k % renamesBetweenLooks == 0 ? held_->stillAt() : platform::Status::success();
+            if (s.ok()) {
+                s = tavrinM::RenameOne(&*held_);
+            }
+            if (!s.ok()) {
                 failure = {true, s.targetExists(), s.reason};
                 cutBack(batch.files[k].place);
                 return true;
@@ -605,6 +615,7 @@ private:
     platform::FolderLock lock_;
     history::NewHistory history_;
     history::UserFolders folders_;
+    std::optional<platform::HeldFolder> held_;
     std::optional<Composer> composer_;
     history::SyncFigures syncsBefore_;
     long renamed_ = 0;

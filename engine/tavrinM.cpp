@@ -42,12 +42,11 @@ bool PathExists(const std::string& path, tavrin::platform::Status* error) {
     return tavrin::platform::isOrdinaryFile(path, error);
 }
 
-tavrin::platform::Status RenameOne() {
-    // A run renames file after file: the two paths keep their room from call to call.
-    thread_local std::string from, to;
-    from.assign(FolderPath).append(OldName);
-    to.assign(FolderPath).append(NewName);
-    return tavrin::platform::renameNoReplace(from, to);
+tavrin::platform::Status RenameOne(tavrin::platform::HeldFolder* held) {
+    if (held != nullptr) {
+        return held->rename(OldName, NewName);
+    }
+    return tavrin::platform::renameNoReplace(FolderPath + OldName, FolderPath + NewName);
 }
 
 void SetHistoryPaths() {

@@ -43,7 +43,9 @@ void ResetState();
 bool PathExists(const std::string& path, tavrin::platform::Status* error = nullptr);
 
 // Renames FolderPath + OldName to FolderPath + NewName, never replacing a file.
-tavrin::platform::Status RenameOne();
+// A run passes the folder it holds open as FolderPath: the names are then
+// renamed within it.
+tavrin::platform::Status RenameOne(tavrin::platform::HeldFolder* held = nullptr);
 
 // Sets NewIniPath and OldIniPath: the history folder + separator + the file name.
 void SetHistoryPaths();

@@ -111,6 +111,32 @@ private:
     std::unique_ptr<Watch> watch_;
 };
 
+// A folder held open while many of its files are renamed. Where the system
+// allows (Linux), its renames name the files within the folder held, so that
+// the folder's path is walked once and not twice for every file; elsewhere,
+// and where the folder could not be held, they go by its path.
+class HeldFolder {
+public:
+    explicit HeldFolder(const std::string& folder);
+    ~HeldFolder();
+    HeldFolder(const HeldFolder&) = delete;
+    HeldFolder& operator=(const HeldFolder&) = delete;
+
+    // Renames the entry `from` of the folder to `to`, as renameNoReplace does.
+    Status rename(std::string_view from, std::string_view to);
+
+    // Fails once the folder's path no longer leads to the folder held: the
+    // folder was moved, deleted or replaced, or the look failed.
+    Status stillAt() const;
+
+private:
+    std::string folder_; // ends in the separator
+    long long handle_ = -1;
+    unsigned long long device_ = 0, file_ = 0; // which folder is held
+    bool known_ = false;                       // whether they are known
+    std::string from_, to_;                    // reused from rename to rename
+};
+
 // Leftovers of a rename cut short. Where a file system has no no-replace
 // rename, a rename killed half-way leaves a second name of the file (link,
 // then unlink) or a reservation of the new name (create it, then rename onto

@@ -87,6 +87,9 @@ struct EntryFacts {
 };
 Status entryFacts(const std::string& path, EntryFacts& facts);
 
+// Why a run ends whose folder is no longer at its path.
+inline constexpr const char* msgFolderMoved = "フォルダーが移動または削除されました";
+
 // The first `max` bytes of the ordinary file at `path`, a link not followed.
 Status readHead(const std::string& path, std::size_t max, std::string& bytes);
 

@@ -488,6 +488,63 @@ bool FolderEntries::watching() const {
     return watch_ != nullptr;
 }
 
+HeldFolder::HeldFolder(const std::string& folder) : folder_(folder) {
+    if (folder_.empty() || folder_.back() != '/') {
+        folder_ += '/';
+    }
+    handle_ = ::open(folder_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    struct stat st;
+    if (handle_ >= 0 && ::fstat(static_cast<int>(handle_), &st) == 0) {
+        device_ = st.st_dev;
+        file_ = st.st_ino;
+        known_ = true;
+    } else if (handle_ >= 0) {
+        ::close(static_cast<int>(handle_)); // renamed by path, as where it cannot be held
+        handle_ = -1;
+    }
+}
+
+HeldFolder::~HeldFolder() {
+    if (handle_ >= 0) {
+        ::close(static_cast<int>(handle_));
+    }
+}
+
+Status HeldFolder::rename(std::string_view from, std::string_view to) {
+    from_.assign(from);
+    to_.assign(to);
+    if (handle_ >= 0 && forcedFallback == detail::RenameFallback::None) {
+        const int fd = static_cast<int>(handle_);
+        if (::renameat2(fd, from_.c_str(), fd, to_.c_str(), RENAME_NOREPLACE) == 0) {
+            return Status::success();
+        }
+        const int err = errno;
+        if (err == EEXIST) {
+            return exists();
+        }
+        if (!lacksNoReplace(err)) {
+            return fromErrno(err);
+        }
+    }
+    // The fallbacks, by path: they look at and tidy names by path too.
+    from_.insert(0, folder_);
+    to_.insert(0, folder_);
+    return renameNoReplace(from_, to_);
+}
+
+Status HeldFolder::stillAt() const {
+    if (!known_) {
+        return Status::success(); // its renames go by path
+    }
+    struct stat now;
+    if (::stat(folder_.c_str(), &now) != 0) {
+        return errno == ENOENT || errno == ENOTDIR ? Status::failure(detail::msgFolderMoved)
+                                                   : fromErrno(errno);
+    }
+    return now.st_dev == device_ && now.st_ino == file_ ? Status::success()
+                                                        : Status::failure(detail::msgFolderMoved);
+}
+
 bool isPlainName(std::string_view name) {
     // Two searches for one character each: find_first_of would search the set
     // once for every character of the name, and a run asks this of every name.

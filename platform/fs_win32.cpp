@@ -394,6 +394,38 @@ bool FolderEntries::watching() const {
     return watch_ != nullptr;
 }
 
+// Windows renames by path. The folder is not held open, which would keep the
+// user from moving it: it is known by its volume and file number instead.
+HeldFolder::HeldFolder(const std::string& folder) : folder_(withSeparator(folder)) {
+    detail::EntryFacts facts;
+    if (detail::entryFacts(folder_, facts).ok() && facts.kind == EntryKind::Folder) {
+        device_ = facts.device;
+        file_ = facts.file;
+        known_ = true;
+    }
+}
+
+HeldFolder::~HeldFolder() = default;
+
+Status HeldFolder::rename(std::string_view from, std::string_view to) {
+    from_.assign(folder_).append(from);
+    to_.assign(folder_).append(to);
+    return renameNoReplace(from_, to_);
+}
+
+Status HeldFolder::stillAt() const {
+    if (!known_) {
+        return Status::success(); // its renames fail by themselves
+    }
+    detail::EntryFacts facts;
+    if (auto s = detail::entryFacts(folder_, facts); !s.ok()) {
+        return s;
+    }
+    return facts.kind == EntryKind::Folder && facts.device == device_ && facts.file == file_
+               ? Status::success()
+               : Status::failure(detail::msgFolderMoved);
+}
+
 bool isPlainName(std::string_view name) {
     return !name.empty() && name != "." && name != ".." &&
            name.find_first_of(std::string_view("\\/:\0", 4)) == std::string_view::npos;

@@ -381,7 +381,12 @@ public:
 
     void see(const SystemCall& c) {
         const auto arg = [&c](std::size_t i) { return c.args[i]; };
-        const auto path = [&](std::size_t i) { return trimmed(childString(c.pid, arg(i))); };
+        // The name at argument i, within the folder of argument i - 1 for the *at calls.
+        const bool at = c.nr != SYS_rename && c.nr != SYS_link && c.nr != SYS_unlink;
+        const auto path = [&](std::size_t i) {
+            return trimmed(at ? childAtPath(c.pid, arg(i - 1), arg(i))
+                              : childString(c.pid, arg(i)));
+        };
         if (c.nr == SYS_openat && (arg(2) & O_CREAT) != 0) {
             const std::string p = path(1);
             if (!names_.count(p)) {
@@ -408,14 +413,12 @@ public:
                 add(change);
             }
         } else if (c.nr == SYS_rename || c.nr == SYS_renameat || c.nr == SYS_renameat2) {
-            const bool at = c.nr != SYS_rename;
             const std::string from = path(at ? 1 : 0), to = path(at ? 3 : 1);
             const bool noReplace = c.nr == SYS_renameat2 && (arg(4) & RENAME_NOREPLACE) != 0;
             if (names_.count(from) && !(noReplace && names_.count(to))) {
                 add(op(Op::Rename, names_.at(from), from, to));
             }
         } else if (c.nr == SYS_link || c.nr == SYS_linkat) {
-            const bool at = c.nr == SYS_linkat;
             const std::string from = path(at ? 1 : 0), to = path(at ? 3 : 1);
             if (names_.count(from) && !names_.count(to)) {
                 add(op(Op::Link, names_.at(from), from, to));

@@ -217,8 +217,8 @@ private:
 
     static bool renamePaths(const SystemCall& c, std::string& from, std::string& to) {
         if (c.nr == SYS_renameat || c.nr == SYS_renameat2) {
-            from = childString(c.pid, c.args[1]);
-            to = childString(c.pid, c.args[3]);
+            from = childAtPath(c.pid, c.args[0], c.args[1]);
+            to = childAtPath(c.pid, c.args[2], c.args[3]);
             return true;
         }
 #ifdef SYS_rename

@@ -604,6 +604,29 @@ INSTANTIATE_TEST_SUITE_P(
                 "select first", "value 0", "clear boxes", "refresh"},
                {"c.jpg", "photo0.jpg", "photo1.jpg"},
                {{"a.jpg", "photo0.jpg"}, {"b.jpg", "photo1.jpg"}}},
+        // The folder moved away after the first rename and another put in its
+        // place: nothing there is renamed, as the history names the folder's path.
+        Ending{"FolderReplacedDuringTheRun",
+               {"a.jpg", "b.jpg", "c.jpg"},
+               {"a.jpg", "b.jpg", "c.jpg"},
+               [](FixedRunInputs& in, RecordingActions& act) {
+                   setBatchLimitForTesting(1);
+                   act.onYield = [folder = u8(in.Folder), moved = false]() mutable {
+                       if (!moved) {
+                           moved = true;
+                           fs::rename(folder, folder.parent_path() / "moved");
+                           fs::create_directory(folder);
+                           writeBytes(folder / "b.jpg", "another");
+                       }
+                   };
+               },
+               RunEnding::Stopped,
+               {"range 0 3", "value 1",
+                "msg 変更を中断しました：b.jpg\nフォルダーが移動または削除されました\n"
+                "途中までの変更は復元で元に戻せます。",
+                "select first", "value 0", "clear boxes", "refresh"},
+               {"b.jpg"},
+               {{"a.jpg", "photo0.jpg"}}},
         Ending{"StoppedAtTheFirstFile",
                {"a.jpg"},
                {"gone.jpg", "a.jpg"},

@@ -7,6 +7,7 @@
 #include <climits>
 #include <csignal>
 #include <cstdint>
+#include <fcntl.h>
 #include <functional>
 #include <string>
 #include <sys/ptrace.h>
@@ -160,6 +161,16 @@ inline std::string childFdPath(pid_t pid, std::uint64_t fd) {
     char target[PATH_MAX];
     const ssize_t n = ::readlink(link.c_str(), target, sizeof target);
     return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string();
+}
+
+// The path that a call's folder `dirFd` and name at `address` give together:
+// a relative name is taken within the folder open as `dirFd`.
+inline std::string childAtPath(pid_t pid, std::uint64_t dirFd, std::uint64_t address) {
+    std::string path = childString(pid, address);
+    if (!path.empty() && path.front() != '/' && static_cast<int>(dirFd) != AT_FDCWD) {
+        path = childFdPath(pid, dirFd) + "/" + path;
+    }
+    return path;
 }
 
 // Runs `body` in a child and kills it at the entry of its `call`-th system call.
