@@ -47,6 +47,12 @@ double rawRestore(const std::string& folder, const std::vector<std::string>& nam
 // made before the clock starts. Seconds, or negative when a rename failed.
 double bareRenames(const std::vector<std::string>& from, const std::vector<std::string>& to);
 
+// The same within `folder` held open: each name is renamed relative to the
+// folder, so the system walks no path but the name, as a run renames. Where
+// renames go by path (Windows), the same as bareRenames.
+double bareRenamesIn(const std::string& folder, const std::vector<std::string>& from,
+                     const std::vector<std::string>& to);
+
 // The processor time the process has used so far, user and system, all threads.
 double processorSeconds();
 

@@ -70,6 +70,25 @@ double bareRenames(const std::vector<std::string>& from, const std::vector<std::
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+double bareRenamesIn(const std::string& folder, const std::vector<std::string>& from,
+                     const std::vector<std::string>& to) {
+    const int fd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return -1;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    for (std::size_t i = 0; i < from.size(); ++i) {
+        if (::renameat2(fd, from[i].c_str(), fd, to[i].c_str(), RENAME_NOREPLACE) != 0) {
+            ::close(fd);
+            return -1;
+        }
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ::close(fd);
+    return seconds;
+}
+
 double processorSeconds() {
     timespec t{};
     ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);

@@ -92,6 +92,16 @@ double bareRenames(const std::vector<std::string>& from, const std::vector<std::
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+double bareRenamesIn(const std::string& folder, const std::vector<std::string>& from,
+                     const std::vector<std::string>& to) {
+    std::vector<std::string> fromPaths, toPaths;
+    for (std::size_t i = 0; i < from.size(); ++i) {
+        fromPaths.push_back(folder + from[i]);
+        toPaths.push_back(folder + to[i]);
+    }
+    return bareRenames(fromPaths, toPaths);
+}
+
 double processorSeconds() {
     FILETIME created, exited, kernel, user;
     if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) {

@@ -2,7 +2,8 @@
 // Times a full rename run over N files, its history made durable batch by
 // batch ahead of the renames, against the raw loop it stands on without any
 // sync (two line writes and one no-replace rename per file) and against the
-// bare renames (one no-replace rename per file and nothing else), and the
+// bare renames (one no-replace rename per file and nothing else, by path and
+// by name within the folder held open, as the run renames), and the
 // restore of that run against its raw loop (one no-replace rename and two cuts
 // of the history per file) and its bare renames back, in the same process.
 // Prints the best of R rounds (default 3) of each, time and processor time apart,
@@ -119,18 +120,22 @@ int main(int argc, char** argv) {
 
     // The bare renames give each file the name the run gives it, and back.
     const std::string folder = dir.string() + tavrin::platform::separator();
-    std::vector<std::string> oldPaths, newPaths;
+    // The same by name alone, within the folder held open, as the run renames.
+    std::vector<std::string> oldPaths, newPaths, newNames;
     for (long i = 0; i < count; ++i) {
+        newNames.push_back(in.Base + std::to_string(i) + "." + in.SelectedExt);
         oldPaths.push_back(folder + in.Files[static_cast<std::size_t>(i)]);
-        newPaths.push_back(folder + in.Base + std::to_string(i) + "." + in.SelectedExt);
+        newPaths.push_back(folder + newNames.back());
     }
     const std::vector<std::string> newBack(newPaths.rbegin(), newPaths.rend());
     const std::vector<std::string> oldBack(oldPaths.rbegin(), oldPaths.rend());
+    const std::vector<std::string> newNamesBack(newNames.rbegin(), newNames.rend());
+    const std::vector<std::string> oldNamesBack(in.Files.rbegin(), in.Files.rend());
 
     // The best of a few rounds of each, taken in turn, so that no loop gains
     // from the caches another warmed. Each restore brings back the original names.
     tavrin::RunActions noActions;
-    Best run, raw, bare, undo, rawUndo, bareUndo;
+    Best run, raw, bare, undo, rawUndo, bareUndo, held, heldUndo;
     tavrin::RunFigures best;
     for (int round = 0; round < rounds; ++round) {
         const auto renameRun = [&] {
@@ -148,6 +153,11 @@ int main(int argc, char** argv) {
         bare.take([&] { return tavrin::bench::bareRenames(oldPaths, newPaths); }, "bare renames");
         bareUndo.take([&] { return tavrin::bench::bareRenames(newBack, oldBack); },
                       "bare renames back");
+        held.take([&] { return tavrin::bench::bareRenamesIn(folder, in.Files, newNames); },
+                  "bare renames in the folder");
+        heldUndo.take(
+            [&] { return tavrin::bench::bareRenamesIn(folder, newNamesBack, oldNamesBack); },
+            "bare renames back in the folder");
     }
 
     const auto perFile = [count](double seconds) {
@@ -171,6 +181,8 @@ int main(int argc, char** argv) {
     print("restore", undo, "");
     print("raw restore", rawUndo, " 1 no-replace rename + 2 cuts");
     print("bare restore", bareUndo, " 1 no-replace rename back, nothing else");
+    print("bare in folder", held, " the bare renames by name within the folder held open");
+    print("bare restore in folder", heldUndo, " the same back");
     std::printf(
         "processor time: run/raw %.3f, run/bare %.3f, restore/raw %.3f, restore/bare %.3f\n",
         run.processor / raw.processor, run.processor / bare.processor,
@@ -178,6 +190,10 @@ int main(int argc, char** argv) {
     fs::remove_all(root);
     std::printf("restore/bare: %.3f\n", undo.seconds / bareUndo.seconds);
     std::printf("restore ratio: %.3f\n", undo.seconds / rawUndo.seconds);
+    std::printf("restore/bare in folder: %.3f (processor %.3f)\n", undo.seconds / heldUndo.seconds,
+                undo.processor / heldUndo.processor);
+    std::printf("run/bare in folder: %.3f (processor %.3f)\n", run.seconds / held.seconds,
+                run.processor / held.processor);
     std::printf("run/bare: %.3f\n", run.seconds / bare.seconds);
     std::printf("ratio: %.3f\n", run.seconds / raw.seconds);
     return 0;
