@@ -395,10 +395,14 @@ bool FolderEntries::watching() const {
 }
 
 // Windows renames by path. The folder is not held open, which would keep the
-// user from moving it: it is known by its volume and file number instead.
+// user from moving it: it is known by its volume and file number instead. A
+// file system whose numbers change from one look to the next (some network
+// and user-mode ones) gives nothing to compare, and its folder is not looked for.
 HeldFolder::HeldFolder(const std::string& folder) : folder_(withSeparator(folder)) {
-    detail::EntryFacts facts;
-    if (detail::entryFacts(folder_, facts).ok() && facts.kind == EntryKind::Folder) {
+    detail::EntryFacts facts, again;
+    if (detail::entryFacts(folder_, facts).ok() && facts.kind == EntryKind::Folder &&
+        detail::entryFacts(folder_, again).ok() && again.device == facts.device &&
+        again.file == facts.file) {
         device_ = facts.device;
         file_ = facts.file;
         known_ = true;
