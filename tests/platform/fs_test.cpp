@@ -342,6 +342,55 @@ TEST_F(PlatformFs, LockFailuresAreExplainedInJapanese) {
     }
 }
 
+// FUSE answers a no-replace rename with EINVAL: the rename falls back, by path
+// or within a held folder, and still never replaces. A held folder's look at
+// its path that fails is no answer: it is reported, not taken as "still there".
+TEST_F(PlatformFs, RenamesFallBackAndAFailedLookIsNoAnswer) {
+    if (!tavrin::testing::canFailCalls) {
+        GTEST_SKIP() << "a call can be made to fail on x86-64 only";
+    }
+    struct Row {
+        const char* what;
+        long call;
+        int error;
+        std::function<Status()> body;
+        std::string answer; // the status's reason, or "renamed" with b.txt holding "alpha"
+    };
+    const auto held = [this](const char* from, const char* to) {
+        HeldFolder folder(dir.string());
+        return folder.rename(from, to);
+    };
+    for (const Row& row : {
+             Row{"by path", SYS_renameat2, EINVAL,
+                 [&] { return renameNoReplace(path("a.txt"), path("b.txt")); }, "renamed"},
+             Row{"held", SYS_renameat2, EINVAL, [&] { return held("a.txt", "b.txt"); }, "renamed"},
+             Row{"held, onto a taken name", SYS_renameat2, EINVAL,
+                 [&] { return held("a.txt", "c.txt"); }, std::strerror(EEXIST)},
+             Row{"held, its look", SYS_newfstatat, EIO,
+                 [&] { return HeldFolder(dir.string()).stillAt(); }, std::strerror(EIO)},
+         }) {
+        fs::remove(dir / "b.txt");
+        write("a.txt", "alpha");
+        write("c.txt", "theirs");
+        const tavrin::testing::TraceResult r = tavrin::testing::traceCalls(
+            [&] {
+                const Status s = row.body();
+                write("answer", s.ok() && read("b.txt") == "alpha" ? "renamed" : s.reason);
+            },
+            [&, failed = false](const tavrin::testing::SystemCall& c) mutable {
+                const bool fail =
+                    c.nr == row.call && !failed &&
+                    (c.nr != SYS_newfstatat ||
+                     tavrin::testing::childString(c.pid, c.args[1]) == dir.string() + "/");
+                failed = failed || fail;
+                return tavrin::testing::Verdict{false, fail ? row.error : 0};
+            });
+        ASSERT_TRUE(r.traced);
+        EXPECT_EQ(read("answer"), row.answer) << row.what;
+        EXPECT_EQ(read("c.txt"), "theirs") << row.what;
+    }
+}
+
 // The real look, never the tests' answer: no order between two file systems
 // (/tmp and /dev/shm), and on one ext4 only with a journal. ext2 and ext4
 // made without one report the same type as ext4. Made as loop devices where
