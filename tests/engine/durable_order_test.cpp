@@ -670,18 +670,6 @@ const char* nameOf(Calls calls) {
 // The file or folder under `root` that a call of the kind `calls` acts on;
 // empty for any other call.
 std::string targetOf(const SystemCall& c, Calls calls, const std::string& root) {
-    const auto fdPath = [&c](std::uint64_t fd) {
-        if (static_cast<int>(fd) == AT_FDCWD) {
-            return fs::read_symlink("/proc/" + std::to_string(c.pid) + "/cwd").string();
-        }
-        return childFdPath(c.pid, fd);
-    };
-    const auto at = [&](std::uint64_t dirFd, std::uint64_t name) {
-        const std::string text = childString(c.pid, name);
-        return text.empty()          ? fdPath(dirFd)
-               : text.front() == '/' ? text
-                                     : fdPath(dirFd) + "/" + text;
-    };
     // The older calls that take a path first, where the system has them.
     std::optional<Calls> byPath;
 #ifdef SYS_stat
@@ -703,8 +691,8 @@ std::string targetOf(const SystemCall& c, Calls calls, const std::string& root) 
                                   c.nr == SYS_faccessat || c.nr == SYS_faccessat2)) ||
         (calls == Calls::Rename && (c.nr == SYS_renameat2 || c.nr == SYS_renameat)) ||
         (calls == Calls::Unlink && c.nr == SYS_unlinkat);
-    const std::string path = onFd              ? fdPath(c.args[0])
-                             : atFolder        ? at(c.args[0], c.args[1])
+    const std::string path = onFd              ? childAtFolder(c.pid, c.args[0])
+                             : atFolder        ? childAtPath(c.pid, c.args[0], c.args[1])
                              : byPath == calls ? childString(c.pid, c.args[0])
                                                : std::string();
     return path.starts_with(root + "/") ? path : std::string();

@@ -163,14 +163,25 @@ inline std::string childFdPath(pid_t pid, std::uint64_t fd) {
     return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string();
 }
 
-// The path that a call's folder `dirFd` and name at `address` give together:
-// a relative name is taken within the folder open as `dirFd`.
-inline std::string childAtPath(pid_t pid, std::uint64_t dirFd, std::uint64_t address) {
-    std::string path = childString(pid, address);
-    if (!path.empty() && path.front() != '/' && static_cast<int>(dirFd) != AT_FDCWD) {
-        path = childFdPath(pid, dirFd) + "/" + path;
+// The folder or file `dirFd` of a *at call stands for: the child's working
+// folder for AT_FDCWD.
+inline std::string childAtFolder(pid_t pid, std::uint64_t dirFd) {
+    if (static_cast<int>(dirFd) != AT_FDCWD) {
+        return childFdPath(pid, dirFd);
     }
-    return path;
+    const std::string link = "/proc/" + std::to_string(pid) + "/cwd";
+    char target[PATH_MAX];
+    const ssize_t n = ::readlink(link.c_str(), target, sizeof target);
+    return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string();
+}
+
+// The path that a call's folder `dirFd` and name at `address` give together:
+// a relative name is taken within that folder, and an empty one is the folder.
+inline std::string childAtPath(pid_t pid, std::uint64_t dirFd, std::uint64_t address) {
+    const std::string name = childString(pid, address);
+    return name.empty()          ? childAtFolder(pid, dirFd)
+           : name.front() == '/' ? name
+                                 : childAtFolder(pid, dirFd) + "/" + name;
 }
 
 // Runs `body` in a child and kills it at the entry of its `call`-th system call.
