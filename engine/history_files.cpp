@@ -516,8 +516,7 @@ Parsed openIfSettled(bool& answered, bool& refused) {
             return lookFailed(*kept, error);
         }
     }
-    Lines lines = parseFiles(oldFile, newFile, f.oldPath, f.newPath, false, tf::Mode::Update);
-    return lines;
+    return parseFiles(oldFile, newFile, f.oldPath, f.newPath, false, tf::Mode::Update);
 }
 
 HistoryRead readCurrent() {
